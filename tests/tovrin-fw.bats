@@ -1,0 +1,106 @@
+#!/usr/bin/env bats
+# The built program, run as a user runs it.  TOVRIN_FW names the binary,
+# EXAMPLES the folder that holds the sample driver.
+
+bats_require_minimum_version 1.5.0
+
+setup() {
+	PATH="$(dirname "$TOVRIN_FW"):$PATH"
+	cd "$BATS_TEST_TMPDIR"
+	cp "$EXAMPLES/sample-driver.sys" driver.sys
+	fwstart='1c249fe5 0010a0e3 001082e5 220000eb'
+	bpstart='78209fe5 0110a0e3 001082e5 70209fe5'
+}
+
+# expect STATUS STDOUT STDERR -- ARGS...: one run, all three checked exactly.
+expect() {
+	local want_status=$1 want_out=$2 want_err=$3
+	shift 4
+	run --separate-stderr tovrin-fw "$@"
+	[ "$output" = "$want_out" ] || { echo "stdout: $output"; return 1; }
+	[ "$stderr" = "$want_err" ] || { echo "stderr: $stderr"; return 1; }
+	[ "$status" -eq "$want_status" ] || { echo "status: $status"; return 1; }
+}
+
+hex16() { od -An -tx1 -j "$2" -N 16 "$1" | tr -d ' \n'; }
+
+@test "extracts the sample driver's image exactly" {
+	expect 0 "found firmware in \`driver.sys' at offset 0x6a0" "" -- driver.sys fw.bin
+	size=$(stat -c %s fw.bin)
+	[ "$size" -eq 4400 ]
+	cmp fw.bin <(tail -c +$((0x6a0 + 1)) driver.sys | head -c "$size")
+	[ "$(hex16 fw.bin 0)" = "${fwstart// /}" ]
+	[ "$(hex16 driver.sys $((0x6a0 + size)))" = "${bpstart// /}" ]
+}
+
+@test "never overwrites an existing OUTFILE" {
+	echo keep >fw.bin
+	expect 1 "" "tovrin-fw: failed to open \`fw.bin' for writing: File exists" -- driver.sys fw.bin
+	[ "$(cat fw.bin)" = keep ]
+}
+
+@test "the same path for INFILE and OUTFILE leaves it untouched" {
+	expect 1 "" "tovrin-fw: failed to open \`driver.sys' for writing: File exists" -- driver.sys driver.sys
+	cmp driver.sys "$EXAMPLES/sample-driver.sys"
+}
+
+@test "reports each failure with the system's reason and creates nothing" {
+	: >empty
+	printf 'plain text, long enough to be mapped and looked at ....\n%.0s' 1 2 >text
+	mkdir dir
+	expect 1 "" "tovrin-fw: failed to open \`nope' for reading: No such file or directory" -- nope fw.bin
+	expect 1 "" "tovrin-fw: failed to mmap \`empty': Invalid argument" -- empty fw.bin
+	expect 1 "" "tovrin-fw: failed to mmap \`dir': No such device" -- dir fw.bin
+	expect 1 "" "tovrin-fw: file is not a DOS executable
+tovrin-fw: can't find AccessRunner firmware in \`text'" -- text fw.bin
+	expect 1 "" "tovrin-fw: failed to open \`no/fw.bin' for writing: No such file or directory" -- driver.sys no/fw.bin
+	[ ! -e fw.bin ]
+}
+
+@test "command-line errors stop with status 64 before any file is touched" {
+	for args in "" "driver.sys" "driver.sys fw.bin extra" "--bogus driver.sys fw.bin"; do
+		run --separate-stderr tovrin-fw $args
+		[ "$status" -eq 64 ]
+		[ -z "$output" ]
+		[[ "$stderr" == *"Try \`tovrin-fw --help' or \`tovrin-fw --usage' for more information."* ]]
+		[ ! -e fw.bin ]
+	done
+}
+
+@test "--help shows the description right after the usage line" {
+	run --separate-stderr tovrin-fw --help
+	[ "$status" -eq 0 ]
+	[ "${lines[0]}" = "Usage: tovrin-fw [OPTION...] INFILE OUTFILE" ]
+	[ "${lines[1]}" = "Firmware extractor for Conexant AccessRunner ADSL USB modems" ]
+	[ "${lines[2]}" = "INFILE - Windows driver file containing firmware (usually CnxEtU.sys)" ]
+	[ "${lines[3]}" = "OUTFILE - firmware image (usually tovrin-fw.bin)" ]
+	[ "${lines[-1]}" = "Report bugs to <tovrin-fw-general at lists dot example dot org>." ]
+}
+
+@test "--version and --usage" {
+	expect 0 "002" "" -- --version
+	expect 0 "002" "" -- -V
+	expect 0 "Usage: tovrin-fw [-?V] [--help] [--usage] [--version] INFILE OUTFILE" "" -- --usage
+}
+
+@test "refuses a driver over 2 GiB instead of reading it short" {
+	truncate -s 2147483648 big
+	expect 1 "" "tovrin-fw: failed to obtain the size of \`big': Value too large for defined data type" -- big fw.bin
+	[ ! -e fw.bin ]
+}
+
+@test "a driver of exactly 2 GiB - 1 bytes gets past the size check" {
+	truncate -s 2147483647 big
+	run --separate-stderr tovrin-fw big fw.bin
+	[ "$status" -eq 1 ]
+	[[ "$stderr" != *"size of"* ]]
+	[ ! -e fw.bin ]
+}
+
+@test "a write cut short is retried, and a failed write leaves no file" {
+	# 2 KiB allowed: the first write stops short, the second one fails.
+	run --separate-stderr bash -c 'trap "" XFSZ; ulimit -f 2; exec tovrin-fw "$@"' - driver.sys fw.bin
+	[ "$status" -eq 1 ]
+	[ "$stderr" = "tovrin-fw: failed to write firmware to \`fw.bin': File too large" ]
+	[ ! -e fw.bin ]
+}
