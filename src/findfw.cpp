@@ -9,11 +9,11 @@ namespace
 // The image's first four ARM instructions, and the first four of the code
 // that follows it in the driver; both stored little-endian.
 const unsigned char fwstart[16] = {0x1c, 0x24, 0x9f, 0xe5, 0x00, 0x10,
-                                   0xa0, 0xe3, 0x00, 0x10, 0x82, 0xe5,
-                                   0x22, 0x00, 0x00, 0xeb};
+				   0xa0, 0xe3, 0x00, 0x10, 0x82, 0xe5,
+				   0x22, 0x00, 0x00, 0xeb};
 const unsigned char bpstart[16] = {0x78, 0x20, 0x9f, 0xe5, 0x01, 0x10,
-                                   0xa0, 0xe3, 0x00, 0x10, 0x82, 0xe5,
-                                   0x70, 0x20, 0x9f, 0xe5};
+				   0xa0, 0xe3, 0x00, 0x10, 0x82, 0xe5,
+				   0x70, 0x20, 0x9f, 0xe5};
 
 // PE fields lie at any offset: assemble them byte by byte, which is right
 // on either byte order and never reads unaligned.
@@ -35,7 +35,7 @@ const unsigned char *
 search(const unsigned char *hay, size_t len, const unsigned char *needle)
 {
 	return static_cast<const unsigned char *>(
-	        memmem(hay, len, needle, sizeof(fwstart)));
+		memmem(hay, len, needle, sizeof(fwstart)));
 }
 
 const unsigned char *

@@ -8,6 +8,6 @@
 // *fw_size; on failure prints one line saying why and returns null with
 // *fw_size left at 0.
 const unsigned char *findfw(const unsigned char *file_data, int32_t file_size,
-                            uint32_t *fw_size);
+			    uint32_t *fw_size);
 
 #endif

@@ -12,7 +12,7 @@
 
 const char *argp_program_version = "002";
 const char *argp_program_bug_address =
-        "<tovrin-fw-general at lists dot example dot org>";
+	"<tovrin-fw-general at lists dot example dot org>";
 
 struct io_paths {
 	const char *infile;
@@ -21,10 +21,10 @@ struct io_paths {
 
 static const char args_doc[] = "INFILE OUTFILE";
 static const char doc[] =
-        "Firmware extractor for Conexant AccessRunner ADSL USB modems\n"
-        "INFILE - Windows driver file containing firmware (usually "
-        "CnxEtU.sys)\n"
-        "OUTFILE - firmware image (usually tovrin-fw.bin)";
+	"Firmware extractor for Conexant AccessRunner ADSL USB modems\n"
+	"INFILE - Windows driver file containing firmware (usually "
+	"CnxEtU.sys)\n"
+	"OUTFILE - firmware image (usually tovrin-fw.bin)";
 
 static int
 parse_opts(int key, char *arg, struct argp_state *state)
@@ -50,7 +50,7 @@ parse_opts(int key, char *arg, struct argp_state *state)
 }
 
 static const struct argp argp = {nullptr, parse_opts, args_doc, doc,
-                                 nullptr, nullptr,    nullptr};
+				 nullptr, nullptr,    nullptr};
 
 // Writes all len bytes, however many calls that takes: one write() may
 // stop short (a file-size limit, Linux's cap near 2 GiB).  Returns 0, or
@@ -95,7 +95,7 @@ main(int argc, char *argv[])
 	const auto file_size = static_cast<int32_t>(st.st_size);
 
 	void *map = mmap(nullptr, static_cast<size_t>(file_size), PROT_READ,
-	                 MAP_PRIVATE, fd, 0);
+			 MAP_PRIVATE, fd, 0);
 	close(fd); // the mapping outlives the descriptor
 	if (map == MAP_FAILED)
 		error(1, errno, "failed to mmap `%s'", paths.infile);
