@@ -1,4 +1,5 @@
 #include "findfw.h"
+#include "find16.h"
 
 #include <cstring>
 #include <error.h>
@@ -29,13 +30,6 @@ le32_to_cpup(const unsigned char *p)
 	return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
 	       static_cast<uint32_t>(p[2]) << 16 |
 	       static_cast<uint32_t>(p[3]) << 24;
-}
-
-const unsigned char *
-search(const unsigned char *hay, size_t len, const unsigned char *needle)
-{
-	return static_cast<const unsigned char *>(
-		memmem(hay, len, needle, sizeof(fwstart)));
 }
 
 const unsigned char *
@@ -81,10 +75,10 @@ findfw(const unsigned char *file_data, int32_t file_size, uint32_t *fw_size)
 	const unsigned char *section = file_data + static_cast<size_t>(raw_ptr);
 	const unsigned char *end = section + static_cast<size_t>(raw_size);
 
-	const unsigned char *fw = search(section, end - section, fwstart);
+	const unsigned char *fw = find16(section, end - section, fwstart);
 	if (fw == nullptr)
 		return fail("firmware start sequence not found");
-	const unsigned char *bp = search(fw, end - fw, bpstart);
+	const unsigned char *bp = find16(fw, end - fw, bpstart);
 	*fw_size = static_cast<uint32_t>((bp != nullptr ? bp : end) - fw);
 	return fw;
 }
