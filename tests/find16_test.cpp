@@ -6,6 +6,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <sys/platform/x86.h>
+#endif
 
 namespace
 {
@@ -106,9 +109,9 @@ searches()
 {
 	std::vector<search> all = {find16, find16_plain};
 #if defined(__x86_64__) || defined(__i386__)
-	if (__builtin_cpu_supports("sse2"))
+	if (CPU_FEATURE_ACTIVE(SSE2))
 		all.push_back(find16_sse2);
-	if (__builtin_cpu_supports("avx2"))
+	if (CPU_FEATURE_ACTIVE(AVX2))
 		all.push_back(find16_avx2);
 #endif
 	return all;
