@@ -4,7 +4,10 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
+// glibc wrote this header for C, whose _Bool C++ spells bool.
+#define _Bool bool
 #include <sys/platform/x86.h>
+#undef _Bool
 #endif
 
 // Jumps from one occurrence of the needle's first byte to the next; at
