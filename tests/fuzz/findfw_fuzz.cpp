@@ -1,0 +1,98 @@
+// Feeds findfw arbitrary driver files under ASan and UBSan, and checks
+// what must hold for every input against a second, deliberately plain
+// reading of the headers.
+
+#include "findfw.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace
+{
+
+const unsigned char fwstart[16] = {0x1c, 0x24, 0x9f, 0xe5, 0x00, 0x10,
+				   0xa0, 0xe3, 0x00, 0x10, 0x82, 0xe5,
+				   0x22, 0x00, 0x00, 0xeb};
+const unsigned char bpstart[16] = {0x78, 0x20, 0x9f, 0xe5, 0x01, 0x10,
+				   0xa0, 0xe3, 0x00, 0x10, 0x82, 0xe5,
+				   0x70, 0x20, 0x9f, 0xe5};
+
+uint64_t
+le(const uint8_t *p, int n)
+{
+	uint64_t v = 0;
+	while (n-- > 0)
+		v = v << 8 | p[n];
+	return v;
+}
+
+// The .data section's bytes as [*from, *to), or false where the headers
+// do not lead to one inside the file.
+bool
+data_section(const uint8_t *d, size_t n, size_t *from, size_t *to)
+{
+	if (n < 64 || d[0] != 'M' || d[1] != 'Z')
+		return false;
+	uint64_t pe = le(d + 0x3c, 4);
+	if (pe + 24 > n || memcmp(d + pe, "PE\0\0", 4) != 0)
+		return false;
+	uint64_t hdr = pe + 24 + le(d + pe + 20, 2);
+	for (uint64_t k = le(d + pe + 6, 2); k > 0; k--, hdr += 40) {
+		if (hdr + 40 > n)
+			return false;
+		if (memcmp(d + hdr, ".data", 5) == 0) {
+			uint64_t ptr = le(d + hdr + 20, 4);
+			uint64_t end = ptr + le(d + hdr + 16, 4);
+			if (end > n)
+				return false;
+			*from = ptr;
+			*to = end;
+			return true;
+		}
+	}
+	return false;
+}
+
+void
+check(bool ok)
+{
+	if (!ok)
+		abort();
+}
+
+} // namespace
+
+extern "C" int
+LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	if (size > INT32_MAX)
+		return 0;
+	uint32_t fw_size = 0xdeadbeef;
+	const unsigned char *fw =
+		findfw(data, static_cast<int32_t>(size), &fw_size);
+
+	size_t from, to;
+	const void *first = nullptr;
+	if (data_section(data, size, &from, &to))
+		first = memmem(data + from, to - from, fwstart, 16);
+	if (fw == nullptr) {
+		check(fw_size == 0);
+		check(first == nullptr);
+		return 0;
+	}
+
+	// The image is the first fwstart in .data, wholly inside it, and
+	// ends at the first bpstart behind it or at the section's end.
+	check(fw == first);
+	const size_t at = static_cast<size_t>(fw - data);
+	check(fw_size >= 16 && at + fw_size <= to);
+	check(memcmp(fw, fwstart, 16) == 0);
+	const size_t scan = to - at < fw_size + 16 ? to - at : fw_size + 16;
+	const void *bp = memmem(fw, scan, bpstart, 16);
+	if (at + fw_size == to)
+		check(bp == nullptr);
+	else
+		check(bp == fw + fw_size);
+	return 0;
+}
