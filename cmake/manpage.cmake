@@ -1,0 +1,14 @@
+# Writes the manual page, gzipped as Debian wants it: help2man builds it
+# from the program's own --help and --version output, adds the sections
+# of INCLUDE, and the description's lines are kept on lines of their own.
+# Called with -DHELP2MAN= -DPROGRAM= -DINCLUDE= -DOUTPUT= (without .gz).
+execute_process(
+	COMMAND ${HELP2MAN} --no-info --section=1
+		"--name=extract the firmware of Conexant AccessRunner ADSL USB modems"
+		--include=${INCLUDE} --output=${OUTPUT} ${PROGRAM}
+	COMMAND_ERROR_IS_FATAL ANY)
+file(READ ${OUTPUT} page)
+string(REPLACE "\nINFILE \\-" "\n.br\nINFILE \\-" page "${page}")
+string(REPLACE "\nOUTFILE \\-" "\n.br\nOUTFILE \\-" page "${page}")
+file(WRITE ${OUTPUT} "${page}")
+execute_process(COMMAND gzip -9nf ${OUTPUT} COMMAND_ERROR_IS_FATAL ANY)

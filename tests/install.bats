@@ -1,0 +1,29 @@
+#!/usr/bin/env bats
+# `cmake --install` of the build in BUILD_DIR, into a fresh prefix.
+
+setup() {
+	prefix="$BATS_TEST_TMPDIR/prefix"
+	cmake --install "$BUILD_DIR" --prefix "$prefix" >/dev/null
+}
+
+@test "installs a working binary and the copyright file" {
+	[ "$("$prefix/bin/tovrin-fw" --version)" = 002 ]
+	[ -f "$prefix/share/doc/tovrin-fw/copyright" ]
+}
+
+@test "installs a manual page that renders with its own sections" {
+	page="$prefix/share/man/man1/tovrin-fw.1.gz"
+	command -v help2man >/dev/null || skip "built without help2man"
+	command -v man >/dev/null || skip "no man to render it"
+	run man -l "$page"
+	[ "$status" -eq 0 ]
+	for text in "tovrin-fw [OPTION...] INFILE OUTFILE" \
+		"Firmware extractor for Conexant AccessRunner ADSL USB modems" \
+		"INFILE - Windows driver file containing firmware (usually CnxEtU.sys)" \
+		"OUTFILE - firmware image (usually tovrin-fw.bin)" \
+		"--version" "WHERE TO GET THE DRIVER" "EXIT STATUS" \
+		"/lib/firmware/" \
+		"Report bugs to <tovrin-fw-general at lists dot example dot org>."; do
+		[[ "$output" == *"$text"* ]] || { echo "missing: $text"; return 1; }
+	done
+}
