@@ -1,13 +1,16 @@
 // Feeds findfw arbitrary driver files under ASan and UBSan, and checks
 // what must hold for every input against a second, deliberately plain
-// reading of the headers.
+// reading of the headers.  Every way of the byte search is held against
+// memmem on the same bytes too.
 
+#include "find16.h"
 #include "findfw.h"
 #include "markers.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace
 {
@@ -55,6 +58,20 @@ check(bool ok)
 		abort();
 }
 
+void
+check_searches(const uint8_t *data, size_t size)
+{
+	for (const unsigned char *needle : {fwstart, bpstart}) {
+		const void *want = memmem(data, size, needle, 16);
+		check(find16_plain(data, size, needle) == want);
+#if defined(__x86_64__) || defined(__i386__)
+		check(find16_sse2(data, size, needle) == want);
+		if (__builtin_cpu_supports("avx2"))
+			check(find16_avx2(data, size, needle) == want);
+#endif
+	}
+}
+
 } // namespace
 
 extern "C" int
@@ -62,6 +79,9 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	if (size > INT32_MAX)
 		return 0;
+	if (size > 0)
+		check_searches(data, size);
+
 	uint32_t fw_size = 0xdeadbeef;
 	const unsigned char *fw =
 		findfw(data, static_cast<int32_t>(size), &fw_size);
