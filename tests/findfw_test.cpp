@@ -1,6 +1,7 @@
 #include "findfw.h"
 #include "markers.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
