@@ -96,9 +96,12 @@ main(int argc, char *argv[])
 
 	void *map = mmap(nullptr, static_cast<size_t>(file_size), PROT_READ,
 			 MAP_PRIVATE, fd, 0);
-	close(fd); // the mapping outlives the descriptor
+	// The mapping outlives the descriptor; keep mmap's reason, not
+	// whatever close leaves in errno.
+	const int map_errno = errno;
+	close(fd);
 	if (map == MAP_FAILED)
-		error(1, errno, "failed to mmap `%s'", paths.infile);
+		error(1, map_errno, "failed to mmap `%s'", paths.infile);
 	const auto *file_data = static_cast<const unsigned char *>(map);
 
 	uint32_t fw_size;
