@@ -1,5 +1,7 @@
 #!/usr/bin/env bats
 # `cmake --install` of the build in BUILD_DIR, into a fresh prefix.
+# EMULATOR, when set, runs the installed program (a 32-bit build on a host
+# that runs no i386 programs).
 
 setup() {
 	prefix="$BATS_TEST_TMPDIR/prefix"
@@ -7,13 +9,13 @@ setup() {
 }
 
 @test "installs a working binary and the copyright file" {
-	[ "$("$prefix/bin/tovrin-fw" --version)" = 002 ]
+	[ "$($EMULATOR "$prefix/bin/tovrin-fw" --version)" = 002 ]
 	[ -f "$prefix/share/doc/tovrin-fw/copyright" ]
 }
 
 @test "installs a manual page that renders with its own sections" {
 	page="$prefix/share/man/man1/tovrin-fw.1.gz"
-	command -v help2man >/dev/null || skip "built without help2man"
+	[ -f "$BUILD_DIR/tovrin-fw.1.gz" ] || skip "built without the manual page"
 	command -v man >/dev/null || skip "no man to render it"
 	run man -l "$page"
 	[ "$status" -eq 0 ]
