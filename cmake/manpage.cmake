@@ -2,6 +2,19 @@
 # from the program's own --help and --version output, adds the sections
 # of INCLUDE, and the description's lines are kept on lines of their own.
 # Called with -DHELP2MAN= -DPROGRAM= -DINCLUDE= -DOUTPUT= (without .gz).
+
+# help2man only says it "can't get `--help' info" when the program does
+# not run at all: say why first.
+execute_process(COMMAND ${PROGRAM} --version
+	RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE why)
+if(NOT status EQUAL 0)
+	string(STRIP "${why}" why)
+	message(FATAL_ERROR "cannot make the manual page: it is made from the "
+		"built program's --help, but ${PROGRAM} does not run on this "
+		"host (${status}) ${why}\n"
+		"Configure with -DTOVRIN_FW_MANPAGE=OFF to build without it.")
+endif()
+
 execute_process(
 	COMMAND ${HELP2MAN} --no-info --section=1
 		"--name=extract the firmware of Conexant AccessRunner ADSL USB modems"
