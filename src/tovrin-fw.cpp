@@ -1,4 +1,5 @@
 #include "findfw.h"
+#include "guard.h"
 
 #include <argp.h>
 #include <cerrno>
@@ -104,13 +105,17 @@ main(int argc, char *argv[])
 		error(1, map_errno, "failed to mmap `%s'", paths.infile);
 	const auto *file_data = static_cast<const unsigned char *>(map);
 
+	// A page of the driver lost under the mapping comes back here.
+	if (sigsetjmp(input_lost, 1) != 0)
+		error(1, EIO, "failed to mmap `%s'", paths.infile);
+	catch_input_faults(map, static_cast<size_t>(file_size));
 	uint32_t fw_size;
 	const unsigned char *fw = findfw(file_data, file_size, &fw_size);
 	if (fw == nullptr)
 		error(1, 0, "can't find AccessRunner firmware in `%s'",
 		      paths.infile);
 
-	fd = open(paths.outfile, O_WRONLY | O_CREAT | O_EXCL, 0666);
+	fd = create_output(paths.outfile);
 	if (fd < 0)
 		error(1, errno, "failed to open `%s' for writing",
 		      paths.outfile);
@@ -124,9 +129,14 @@ main(int argc, char *argv[])
 		err = errno;
 	if (err != 0) {
 		unlink(paths.outfile);
+		// The kernel reports a lost page of the mapped driver as
+		// EFAULT, after a short write: the input failed, not OUTFILE.
+		if (err == EFAULT)
+			error(1, EIO, "failed to mmap `%s'", paths.infile);
 		error(1, err, "failed to write firmware to `%s'",
 		      paths.outfile);
 	}
+	output_complete();
 
 	munmap(map, static_cast<size_t>(file_size));
 	printf("found firmware in `%s' at offset %#x\n", paths.infile,
