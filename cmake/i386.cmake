@@ -45,16 +45,11 @@ endif()
 message(STATUS "32-bit programs: run under ${QEMU_I386}, since ${why}")
 set(TOVRIN_FW_EMULATOR ${QEMU_I386})
 
-# The program must still call itself tovrin-fw in its messages (qemu's -0
-# sets argv[0]).  LD_PRELOAD is meant for the program, not for qemu, which
-# is a 64-bit program that could not load an i386 library anyway.
+# The program must still call itself tovrin-fw in its messages: qemu's -0
+# sets argv[0].
 set(TOVRIN_FW_RUN ${CMAKE_BINARY_DIR}/qemu/tovrin-fw)
 file(GENERATE OUTPUT ${TOVRIN_FW_RUN} CONTENT "#!/bin/sh
 # The 32-bit tovrin-fw of this build, under qemu-i386.
-if [ -n \"\${LD_PRELOAD-}\" ]; then
-	exec env -u LD_PRELOAD ${QEMU_I386} -E \"LD_PRELOAD=$LD_PRELOAD\" \\
-		-0 tovrin-fw $<TARGET_FILE:tovrin-fw> \"$@\"
-fi
 exec ${QEMU_I386} -0 tovrin-fw $<TARGET_FILE:tovrin-fw> \"$@\"
 " FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
 	GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

@@ -95,10 +95,42 @@ tovrin-fw: can't find AccessRunner firmware in \`text'" -- text fw.bin
 	[ ! -e fw.bin ]
 }
 
-@test "a write cut short is retried, and a failed write leaves no file" {
-	# 2 KiB allowed: the first write stops short, the second one fails.
-	run --separate-stderr bash -c 'trap "" XFSZ; ulimit -f 2; exec tovrin-fw "$@"' - driver.sys fw.bin
-	[ "$status" -eq 1 ]
+@test "a file-size limit fails the write and leaves no file" {
+	# 2 KiB allowed, SIGXFSZ at its default: the first write stops short,
+	# the second one fails instead of killing the process.
+	run --separate-stderr bash -c 'ulimit -f 2; exec tovrin-fw "$@"' - driver.sys fw.bin
 	[ "$stderr" = "tovrin-fw: failed to write firmware to \`fw.bin': File too large" ]
+	[ "$status" -eq 1 ]
 	[ ! -e fw.bin ]
+}
+
+# FAULT|STATUS|STDERR, one failing system call a row (tests/fault.cpp);
+# status 143 is death by SIGTERM.  Only the complete runs leave OUTFILE.
+faults="open-in:EACCES|1|failed to open \`driver.sys' for reading: Permission denied
+fstat:EIO|1|failed to obtain the size of \`driver.sys': Input/output error
+mmap:ENOMEM|1|failed to mmap \`driver.sys': Cannot allocate memory
+mmap:cut|1|failed to mmap \`driver.sys': Input/output error
+open-out:EDQUOT|1|failed to open \`fw.bin' for writing: Disk quota exceeded
+open-out:cut|1|failed to mmap \`driver.sys': Input/output error
+write:short|0|
+write:short,EIO|1|failed to write firmware to \`fw.bin': Input/output error
+write:short,ENOSPC|1|failed to write firmware to \`fw.bin': No space left on device
+write:SIGTERM|143|
+close:EIO|1|failed to write firmware to \`fw.bin': Input/output error
+argp:ENOMEM|64|failed to parse arguments: Cannot allocate memory"
+
+@test "each failing system call: its message, its status, no partial OUTFILE" {
+	[ -n "${FAULT_ENV-}" ] || skip "no fault injection on this build"
+	while IFS='|' read -r fault want_status want_err; do
+		cp "$EXAMPLES/sample-driver.sys" driver.sys
+		rm -f fw.bin
+		run --separate-stderr env $FAULT_ENV TOVRIN_FW_FAULT="$fault" tovrin-fw driver.sys fw.bin
+		[ "$status" -eq "$want_status" ] || { echo "$fault: status $status"; return 1; }
+		[ "$stderr" = "${want_err:+tovrin-fw: $want_err}" ] || { echo "$fault: $stderr"; return 1; }
+		if [ "$want_status" -eq 0 ]; then
+			cmp fw.bin <(tail -c +$((0x6a0 + 1)) driver.sys | head -c 4400)
+		else
+			[ ! -e fw.bin ] || { echo "$fault: fw.bin left"; return 1; }
+		fi
+	done <<<"$faults"
 }
