@@ -163,19 +163,20 @@ TEST_P(Find16, AgreesWithMemmemOnEveryWindow)
 INSTANTIATE_TEST_SUITE_P(Haystacks, Find16, testing::ValuesIn(haystacks),
 			 [](const auto &info) { return info.param.name; });
 
-// A needle at every position of short haystacks, and haystacks too short
-// to hold one.
-TEST(Find16Short, FindsEveryPlantedPosition)
+// A needle at every position of short haystacks, and hanging over their
+// end by 1 to 16 bytes: the bytes past the end are there, so that a search
+// that reads them would find the needle where it is not.
+TEST(Find16Short, FindsEveryPlantedPositionAndNoneOverTheEnd)
 {
 	for (search find : searches()) {
 		for (size_t len = 0; len <= 80; len++) {
-			for (size_t at = 0; at + 16 <= len || at == 0; at++) {
-				bytes b(len, 0xeb);
-				if (at + 16 <= len)
-					plant(b, at, fwstart);
+			for (size_t at = 0; at <= len; at++) {
+				bytes b(len + 16, 0xeb);
+				plant(b, at, fwstart);
 				ASSERT_EQ(static_cast<const void *>(
 						  find(b.data(), len, fwstart)),
-					  oracle(b, fwstart))
+					  at + 16 <= len ? b.data() + at
+							 : nullptr)
 					<< "len " << len << " at " << at;
 			}
 		}

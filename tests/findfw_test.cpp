@@ -104,7 +104,11 @@ const locator_case cases[] = {
 	 "`.data' section not found"},
 
 	// PE header
-	{"pe24_past_end", [](bytes &b) { put32(b, 0x3c, file_size - 23); },
+	{"pe24_past_end",
+	 [](bytes &b) {
+		 put32(b, 0x3c, file_size - 23);
+		 put(b, file_size - 23, "PE\0\0", 4);
+	 },
 	 "file is not a portable executable (PE)"},
 	{"lfanew_wraps", [](bytes &b) { put32(b, 0x3c, 0xffffffe8); },
 	 "file is not a portable executable (PE)"},
@@ -128,6 +132,14 @@ const locator_case cases[] = {
 	 "file header corrupted"},
 	{"optional_header_past_end",
 	 [](bytes &b) { put16(b, pe + 20, 0xffff); }, "file header corrupted"},
+	{"data_header_ends_file",
+	 [](bytes &b) {
+		 put16(b, pe + 20, file_size - 80 - pe - 24);
+		 section_header(b, file_size - 80, ".text", 0, 0);
+		 section_header(b, file_size - 40, ".data", data_ptr,
+				data_size);
+	 },
+	 nullptr, fw_at, bp_at - fw_at},
 	{"table_runs_off_after_data",
 	 [](bytes &b) { put16(b, pe + 6, 0xffff); }, nullptr, fw_at,
 	 bp_at - fw_at},
@@ -153,6 +165,14 @@ const locator_case cases[] = {
 	 nullptr, fw_at, file_size - fw_at},
 	{"section_one_past_file_end",
 	 [](bytes &b) { put32(b, data_hdr + 16, file_size - data_ptr + 1); },
+	 "`.data' section extends beyond end of file"},
+	{"section_ptr_top_byte",
+	 [](bytes &b) {
+		 // Read with its top byte anywhere else, the pointer would
+		 // land inside this larger file.
+		 b.resize(0x10400, 0xcc);
+		 put32(b, data_hdr + 20, 0x01000000 | data_ptr);
+	 },
 	 "`.data' section extends beyond end of file"},
 	{"section_sum_wraps",
 	 [](bytes &b) {
