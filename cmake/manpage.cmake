@@ -1,7 +1,11 @@
 # Writes the manual page, gzipped as Debian wants it: help2man builds it
 # from the program's own --help and --version output, adds the sections
 # of INCLUDE, and the description's lines are kept on lines of their own.
-# Called with -DHELP2MAN= -DPROGRAM= -DINCLUDE= -DOUTPUT= (without .gz).
+# Called with -DHELP2MAN= -DPROGRAM= -DINCLUDE= -DOUTPUT= (without .gz),
+# and -DEPOCH= for the page's date.
+if(EPOCH)
+	set(ENV{SOURCE_DATE_EPOCH} ${EPOCH})
+endif()
 
 # help2man only says it "can't get `--help' info" when the program does
 # not run at all: say why first.

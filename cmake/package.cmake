@@ -19,4 +19,36 @@ host. The vendor ships it only inside the modem's Windows driver,
 CnxEtU.sys. tovrin-fw checks the driver's headers, finds the firmware
 image in its .data section and writes it to a file of its own, for the
 kernel's firmware loader.")
+# A 32-bit build makes the i386 package; its dependencies, like the amd64
+# package's, come from dpkg-shlibdeps (which needs libc6:i386 installed).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4
+	AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64|i.86)$")
+	set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
+endif()
+
+# Time stamps from the change log, so that two builds of one commit give
+# the same package.  Set when cpack runs, unless its caller set them.
+set(epoch_file ${CMAKE_CURRENT_BINARY_DIR}/CPackEpoch.cmake)
+file(WRITE ${epoch_file} "if(NOT DEFINED ENV{SOURCE_DATE_EPOCH}
+	AND NOT \"${TOVRIN_FW_EPOCH}\" STREQUAL \"\")
+	set(ENV{SOURCE_DATE_EPOCH} ${TOVRIN_FW_EPOCH})
+endif()
+")
+set(CPACK_PROJECT_CONFIG_FILE ${epoch_file})
+
+# The source tarball holds what git tracks and nothing else: `dist` makes
+# it with git archive.  CPack's own package_source cannot know what is
+# tracked; it at least leaves out build trees, images and packages.
+set(dist tovrin-fw-${CPACK_PACKAGE_VERSION})
+if(EXISTS ${PROJECT_SOURCE_DIR}/.git)
+	add_custom_target(dist
+		COMMAND git -C ${PROJECT_SOURCE_DIR} archive --format=tar.gz
+			--prefix=${dist}/ -o ${CMAKE_CURRENT_BINARY_DIR}/${dist}.tar.gz
+			HEAD
+		COMMENT "Packing ${dist}.tar.gz from the last commit")
+endif()
+set(CPACK_SOURCE_GENERATOR TGZ)
+set(CPACK_SOURCE_PACKAGE_FILE_NAME ${dist})
+set(CPACK_SOURCE_IGNORE_FILES "/\\.git/" "/build/" "\\.bin$" "\\.deb$"
+	"\\.tar\\.gz$")
 include(CPack)
