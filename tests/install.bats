@@ -23,7 +23,8 @@ setup() {
 		"Firmware extractor for Conexant AccessRunner ADSL USB modems" \
 		"INFILE - Windows driver file containing firmware (usually CnxEtU.sys)" \
 		"OUTFILE - firmware image (usually tovrin-fw.bin)" \
-		"--version" "WHERE TO GET THE DRIVER" "EXIT STATUS" \
+		"--version" "WHERE TO GET THE DRIVER" "EXIT STATUS" "DIAGNOSTICS" \
+		"firmware start sequence not found" "SEE ALSO" \
 		"/lib/firmware/" \
 		"Report bugs to <tovrin-fw-general at lists dot example dot org>."; do
 		[[ "$output" == *"$text"* ]] || { echo "missing: $text"; return 1; }
