@@ -50,6 +50,14 @@ fault_for(const char *call)
 	return f + n + 1;
 }
 
+// Whether TOVRIN_FW_FAULT is exactly call:how.
+bool
+asked(const char *call, const char *how)
+{
+	const char *f = fault_for(call);
+	return f != nullptr && strcmp(f, how) == 0;
+}
+
 // Fails with the named errno: returns true and sets errno.
 bool
 fails(const char *call)
@@ -98,8 +106,7 @@ open64(const char *path, int flags, ...)
 		return -1;
 	if (!out)
 		strncpy(infile, path, sizeof infile - 1);
-	else if (const char *how = fault_for("open-out");
-		 how && strcmp(how, "cut") == 0)
+	else if (asked("open-out", "cut"))
 		cut_infile(4096);
 	int fd = next<int (*)(const char *, int, ...)>("open64")(path, flags,
 								 mode);
@@ -124,7 +131,7 @@ mmap64(void *addr, size_t len, int prot, int flags, int fd,
 		return MAP_FAILED;
 	void *p = next<void *(*)(void *, size_t, int, int, int, off64_t)>(
 		"mmap64")(addr, len, prot, flags, fd, off);
-	if (const char *how = fault_for("mmap"); how && strcmp(how, "cut") == 0)
+	if (asked("mmap", "cut"))
 		cut_infile(0);
 	return p;
 }
@@ -145,7 +152,7 @@ write(int fd, const void *buf, size_t len)
 		return -1;
 	}
 	ssize_t n = real(fd, buf, len / 2);
-	if (strcmp(how, "SIGTERM") == 0)
+	if (asked("write", "SIGTERM"))
 		raise(SIGTERM);
 	return n;
 }
