@@ -48,7 +48,7 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/.git)
 		COMMENT "Packing ${dist}.tar.gz from the last commit")
 endif()
 set(CPACK_SOURCE_GENERATOR TGZ)
-set(CPACK_SOURCE_PACKAGE_FILE_NAME ${dist})
-set(CPACK_SOURCE_IGNORE_FILES "/\\.git/" "/build/" "\\.bin$" "\\.deb$"
-	"\\.tar\\.gz$")
+# (Regular expressions, escaped once more for CPack's configuration file.)
+set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build/" "\\\\.bin$"
+	"\\\\.deb$" "\\\\.tar\\\\.gz$")
 include(CPack)
