@@ -1,11 +1,18 @@
 #!/usr/bin/env bats
-# `cmake --install` of the build in BUILD_DIR, into a fresh prefix.
-# EMULATOR, when set, runs the installed program (a 32-bit build on a host
-# that runs no i386 programs).
+# `cmake --install` of the build in BUILD_DIR, staged under a fresh DESTDIR
+# as a packager installs.  EMULATOR, when set, runs the installed program
+# (a 32-bit build on a host that runs no i386 programs).  SOURCE_DIR is the
+# source tree, for a build of the test's own.
+
+# Installs the build in $1 under $2/usr, as cpack does, so that it is
+# not recorded for uninstall.
+install_staged() {
+	DESTDIR="$2" cmake --install "$1" --prefix /usr >/dev/null
+}
 
 setup() {
-	prefix="$BATS_TEST_TMPDIR/prefix"
-	cmake --install "$BUILD_DIR" --prefix "$prefix" >/dev/null
+	prefix="$BATS_TEST_TMPDIR/staged/usr"
+	install_staged "$BUILD_DIR" "$BATS_TEST_TMPDIR/staged"
 }
 
 @test "installs a working binary and the copyright file" {
@@ -23,10 +30,32 @@ setup() {
 		"Firmware extractor for Conexant AccessRunner ADSL USB modems" \
 		"INFILE - Windows driver file containing firmware (usually CnxEtU.sys)" \
 		"OUTFILE - firmware image (usually tovrin-fw.bin)" \
-		"--version" "WHERE TO GET THE DRIVER" "EXIT STATUS" "DIAGNOSTICS" \
+		"OPTIONS" "--version" "WHERE TO GET THE DRIVER" "EXIT STATUS" "DIAGNOSTICS" \
 		"firmware start sequence not found" "SEE ALSO" \
 		"/lib/firmware/" \
 		"Report bugs to <tovrin-fw-general at lists dot example dot org>."; do
 		[[ "$output" == *"$text"* ]] || { echo "missing: $text"; return 1; }
 	done
+}
+
+@test "uninstall removes exactly what install put under its prefix, whatever ran since" {
+	# A build of its own: the test must not undo an install of the user's.
+	build="$BATS_TEST_TMPDIR/build"
+	cmake -S "$SOURCE_DIR" -B "$build" -G Ninja -DBUILD_TESTING=OFF >/dev/null
+	cmake --build "$build" >/dev/null
+	live="$BATS_TEST_TMPDIR/live"
+	mkdir -p "$live/share/doc/other"
+	echo keep >"$live/share/doc/other/README"
+
+	cmake --install "$build" --prefix "$live" >/dev/null
+	[ -x "$live/bin/tovrin-fw" ]
+	(cd "$build" && cpack -G DEB >/dev/null)
+	install_staged "$build" "$BATS_TEST_TMPDIR/again"
+	# Neither cpack's install nor the staged one may be undone.
+	[ -z "$(grep -v "^$live/" "$build/install_record.txt")" ]
+	cmake --build "$build" --target uninstall >/dev/null
+
+	[ "$(find "$live" -type f)" = "$live/share/doc/other/README" ]
+	[ -z "$(find "$live" -name 'tovrin-fw*')" ]
+	[ -f "$BATS_TEST_TMPDIR/again/usr/bin/tovrin-fw" ]
 }
