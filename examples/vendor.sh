@@ -11,6 +11,7 @@ tree=$(mktemp -d)
 trap 'rm -rf "$tree"' EXIT
 mkdir -p "$tree/Driver/WinXP" "$tree/Driver/Win98"
 cp sample-driver.sys "$tree/Driver/WinXP/CnxEtU.sys"
+# shellcheck disable=SC2016 # $Windows NT$ is the .inf file's own text
 printf '[Version]\r\nSignature="$Windows NT$"\r\n' >"$tree/Driver/WinXP/CnxEtU.inf"
 printf 'Run Setup.exe to install the modem.\r\n' >"$tree/Readme.txt"
 find "$tree" -exec touch -h -d 2004-06-01T00:00:00Z {} +
@@ -25,10 +26,10 @@ mkdir vendor
 out=$PWD/vendor
 (
 	cd "$tree"
-	files="Readme.txt Driver/WinXP/CnxEtU.sys Driver/WinXP/CnxEtU.inf"
-	zip -qX "$out/driver.zip" $files
-	gcab -cz "$out/driver.cab" $files
-	7z a -bd -bso0 -mtc=off -mta=off "$out/driver.7z" $files
+	set -- Readme.txt Driver/WinXP/CnxEtU.sys Driver/WinXP/CnxEtU.inf
+	zip -qX "$out/driver.zip" "$@"
+	gcab -cz "$out/driver.cab" "$@"
+	7z a -bd -bso0 -mtc=off -mta=off "$out/driver.7z" "$@"
 	cat stub.exe "$out/driver.cab" >"$out/setup-cab.exe"
 	cat stub.exe "$out/driver.zip" >"$out/setup-zip.exe"
 	zip -qA "$out/setup-zip.exe"

@@ -12,31 +12,36 @@ setup() {
 	cd "$BATS_TEST_TMPDIR"
 }
 
-# PACKAGE FILE|COMMAND
-bsdtar="bsdtar -xf PACKAGE -s '|.*|CnxEtU.sys|' '*[Cc][Nn][Xx][Ee][Tt][Uu].[Ss][Yy][Ss]'"
+# PACKAGE FILE|COMMAND: each must put the one driver into drivers/, in
+# the folder it has in the package.
+bsdtar="mkdir drivers && bsdtar -xf PACKAGE -C drivers '*[Cc][Nn][Xx][Ee][Tt][Uu].[Ss][Yy][Ss]'"
+cabextract="cabextract -d drivers -F '*cnxetu.sys' PACKAGE"
+unzip="unzip -C PACKAGE '*cnxetu.sys' -d drivers"
 table="driver.zip|$bsdtar
 driver.cab|$bsdtar
 setup-cab.exe|$bsdtar
 setup-zip.exe|$bsdtar
 driver.7z|$bsdtar
 driver.iso|$bsdtar
-driver.cab|cabextract -F '*cnxetu.sys' -p PACKAGE > CnxEtU.sys
-setup-cab.exe|cabextract -F '*cnxetu.sys' -p PACKAGE > CnxEtU.sys
-driver.zip|unzip -p -C PACKAGE '*cnxetu.sys' > CnxEtU.sys
-setup-zip.exe|unzip -p -C PACKAGE '*cnxetu.sys' > CnxEtU.sys"
+driver.cab|$cabextract
+setup-cab.exe|$cabextract
+driver.zip|$unzip
+setup-zip.exe|$unzip"
 
 @test "each documented unpack command gives the driver, and tovrin-fw reads it" {
 	while IFS='|' read -r package command; do
 		grep -qF -- "    $command" "$README" ||
 			{ echo "not in the README: $command"; return 1; }
-		command -v "${command%% *}" >/dev/null ||
-			skip "${command%% *} is not installed"
+		tool=${command#mkdir drivers && }
+		command -v "${tool%% *}" >/dev/null ||
+			skip "${tool%% *} is not installed"
 		rm -rf unpack && mkdir unpack && cd unpack
 		cp "$EXAMPLES/vendor/$package" PACKAGE
-		eval "$command" 2>/dev/null ||
+		eval "$command" >/dev/null 2>&1 ||
 			{ echo "$package: $command: failed"; return 1; }
-		cmp CnxEtU.sys "$EXAMPLES/sample-driver.sys"
-		run --separate-stderr tovrin-fw CnxEtU.sys tovrin-fw.bin
+		driver=$(find drivers -type f)
+		cmp "$driver" "$EXAMPLES/sample-driver.sys"
+		run --separate-stderr tovrin-fw "$driver" tovrin-fw.bin
 		[ "$status" -eq 0 ] || { echo "$package: $stderr"; return 1; }
 		cd ..
 	done <<<"$table"
