@@ -104,31 +104,49 @@ tovrin-fw: can't find AccessRunner firmware in \`text'" -- text fw.bin
 	[ ! -e fw.bin ]
 }
 
-# FAULT|STATUS|STDERR, one failing system call a row (tests/fault.cpp);
-# status 143 is death by SIGTERM.  Only the complete runs leave OUTFILE.
-faults="open-in:EACCES|1|failed to open \`driver.sys' for reading: Permission denied
-fstat:EIO|1|failed to obtain the size of \`driver.sys': Input/output error
-mmap:ENOMEM|1|failed to mmap \`driver.sys': Cannot allocate memory
-mmap:cut|1|failed to mmap \`driver.sys': Input/output error
-open-out:EDQUOT|1|failed to open \`fw.bin' for writing: Disk quota exceeded
-open-out:cut|1|failed to mmap \`driver.sys': Input/output error
-write:short|0|
-write:short,EIO|1|failed to write firmware to \`fw.bin': Input/output error
-write:short,ENOSPC|1|failed to write firmware to \`fw.bin': No space left on device
-write:SIGTERM|143|
-close:EIO|1|failed to write firmware to \`fw.bin': Input/output error
-argp:ENOMEM|64|failed to parse arguments: Cannot allocate memory"
+# FAULT|ENV|STATUS|LEFT|STDERR, one run a row: the faults (tests/fault.cpp),
+# env(1)'s options for the signals that the caller ignores, the status
+# (128 + N is death by signal N), whether OUTFILE is left complete (image)
+# or not at all (none), and the message.
+faults="open-in:EACCES||1|none|failed to open \`driver.sys' for reading: Permission denied
+fstat:EIO||1|none|failed to obtain the size of \`driver.sys': Input/output error
+mmap:ENOMEM||1|none|failed to mmap \`driver.sys': Cannot allocate memory
+mmap:cut||1|none|failed to mmap \`driver.sys': Input/output error
+open-out:EDQUOT||1|none|failed to open \`fw.bin' for writing: Disk quota exceeded
+open-out:cut||1|none|failed to mmap \`driver.sys': Input/output error
+open-out:SIGTERM||143|none|
+write:half||0|image|
+write:all-but-1||0|image|
+write:0||1|none|failed to write firmware to \`fw.bin': Input/output error
+write:half,EIO||1|none|failed to write firmware to \`fw.bin': Input/output error
+write:half,ENOSPC||1|none|failed to write firmware to \`fw.bin': No space left on device
+write:SIGTERM||143|none|
+write:SIGINT||130|none|
+write:SIGHUP||129|none|
+write:SIGTERM|--ignore-signal=TERM|0|image|
+write:SIGHUP|--ignore-signal=HUP|0|image|
+close:EIO||1|none|failed to write firmware to \`fw.bin': Input/output error
+write:EIO close:EDQUOT||1|none|failed to write firmware to \`fw.bin': Input/output error
+munmap:SIGTERM||143|image|
+munmap:SIGXFSZ||153|image|
+argp:ENOMEM||64|none|failed to parse arguments: Cannot allocate memory"
 
-@test "each failing system call: its message, its status, no partial OUTFILE" {
+@test "each failing system call or signal: its message, its status, no partial OUTFILE" {
 	[ -n "${FAULT_ENV-}" ] || skip "no fault injection on this build"
-	while IFS='|' read -r fault want_status want_err; do
+	ulimit -c 0 # SIGXFSZ would dump core
+	while IFS='|' read -r fault ignore want_status left want_err; do
 		cp "$EXAMPLES/sample-driver.sys" driver.sys
 		rm -f fw.bin
-		run --separate-stderr env $FAULT_ENV TOVRIN_FW_FAULT="$fault" tovrin-fw driver.sys fw.bin
+		# Signals at their defaults but those the row ignores; a hang
+		# fails the row, not the suite.
+		run --separate-stderr timeout 10 env --default-signal $ignore \
+			$FAULT_ENV TOVRIN_FW_FAULT="$fault" tovrin-fw driver.sys fw.bin
+		[ "$status" -ne 124 ] || { echo "$fault: timed out"; return 1; }
 		[ "$status" -eq "$want_status" ] || { echo "$fault: status $status"; return 1; }
 		[ "$stderr" = "${want_err:+tovrin-fw: $want_err}" ] || { echo "$fault: $stderr"; return 1; }
-		if [ "$want_status" -eq 0 ]; then
-			cmp fw.bin <(tail -c +$((0x6a0 + 1)) driver.sys | head -c 4400)
+		if [ "$left" = image ]; then
+			cmp fw.bin <(tail -c +$((0x6a0 + 1)) driver.sys | head -c 4400) ||
+				{ echo "$fault: no complete image"; return 1; }
 		else
 			[ ! -e fw.bin ] || { echo "$fault: fw.bin left"; return 1; }
 		fi
