@@ -99,8 +99,8 @@ find16_avx2(const unsigned char *hay, size_t len, const unsigned char *needle)
 
 #endif
 
-const unsigned char *
-find16(const unsigned char *hay, size_t len, const unsigned char *needle)
+find16_fn
+find16_way()
 {
 #if defined(__x86_64__) || defined(__i386__)
 	// Twice the width where the CPU has it: SSE2 alone computes more
@@ -109,14 +109,20 @@ find16(const unsigned char *hay, size_t len, const unsigned char *needle)
 	// __builtin_cpu_supports does) costs a virtual machine more at
 	// start-up than the whole search of a small driver.
 	if (CPU_FEATURE_ACTIVE(AVX2))
-		return find16_avx2(hay, len, needle);
+		return find16_avx2;
 #ifndef __SSE2__
 	// A 32-bit build may meet a CPU older than SSE2.
 	if (!CPU_FEATURE_ACTIVE(SSE2))
-		return find16_plain(hay, len, needle);
+		return find16_plain;
 #endif
-	return find16_sse2(hay, len, needle);
+	return find16_sse2;
 #else
-	return find16_plain(hay, len, needle);
+	return find16_plain;
 #endif
+}
+
+const unsigned char *
+find16(const unsigned char *hay, size_t len, const unsigned char *needle)
+{
+	return find16_way()(hay, len, needle);
 }

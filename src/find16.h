@@ -10,7 +10,11 @@ const unsigned char *find16(const unsigned char *hay, size_t len,
 			    const unsigned char *needle);
 
 // The ways find16 can take, which it picks by what the CPU offers.  They
-// are visible so that the tests can hold each one against memmem.
+// are visible so that the tests can hold each one against memmem, and the
+// pick against the CPU.
+using find16_fn = const unsigned char *(*)(const unsigned char *hay, size_t len,
+					   const unsigned char *needle);
+find16_fn find16_way();
 const unsigned char *find16_plain(const unsigned char *hay, size_t len,
 				  const unsigned char *needle);
 #if defined(__x86_64__) || defined(__i386__)

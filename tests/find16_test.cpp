@@ -109,6 +109,21 @@ searches()
 	return all;
 }
 
+// The widest way, and never one that the CPU lacks: the wrong pick dies
+// of SIGILL on such a CPU.  CI runs this under qemu's older CPU models
+// too, and this CPUID check is the compiler's, not the C library's.
+TEST(Find16, TakesTheWidestWayThisCpuHas)
+{
+	search want = find16_plain;
+#if defined(__x86_64__) || defined(__i386__)
+	if (__builtin_cpu_supports("avx2"))
+		want = find16_avx2;
+	else if (__builtin_cpu_supports("sse2"))
+		want = find16_sse2;
+#endif
+	EXPECT_EQ(find16_way(), want);
+}
+
 void
 PrintTo(const haystack &h, std::ostream *os)
 {
