@@ -1,8 +1,8 @@
 # Writes the manual page, gzipped as Debian wants it: help2man builds it
 # from the program's own --help and --version output, adds the sections
 # of INCLUDE, and the description's lines are kept on lines of their own.
-# Called with -DHELP2MAN= -DPROGRAM= -DINCLUDE= -DOUTPUT= (without .gz),
-# and -DEPOCH= for the page's date.
+# Called with -DHELP2MAN= -DPROGRAM= -DWHAT= (the one-line description)
+# -DINCLUDE= -DOUTPUT= (without .gz), and -DEPOCH= for the page's date.
 if(EPOCH)
 	set(ENV{SOURCE_DATE_EPOCH} ${EPOCH})
 endif()
@@ -21,7 +21,7 @@ endif()
 
 execute_process(
 	COMMAND ${HELP2MAN} --no-info --section=1
-		"--name=extract the firmware of Conexant AccessRunner ADSL USB modems"
+		"--name=${WHAT}"
 		--include=${INCLUDE} --output=${OUTPUT} ${PROGRAM}
 	COMMAND_ERROR_IS_FATAL ANY)
 file(READ ${OUTPUT} page)
@@ -30,17 +30,16 @@ string(REPLACE "\nOUTFILE \\-" "\n.br\nOUTFILE \\-" page "${page}")
 # argp's option list has no heading, so help2man leaves it inside
 # DESCRIPTION: move it to an OPTIONS section behind the description.
 string(FIND "${page}" "\n.TP\n\\-?," options)
-if(options EQUAL -1)
-	message(FATAL_ERROR "cannot find the option list in ${OUTPUT}")
+if(NOT options EQUAL -1)
+	string(SUBSTRING "${page}" 0 ${options} head)
+	string(SUBSTRING "${page}" ${options} -1 rest)
+	string(FIND "${rest}" "\n.PP\n" text)
+	string(SUBSTRING "${rest}" 0 ${text} options)
+	string(SUBSTRING "${rest}" ${text} -1 rest)
+	string(FIND "${rest}" "\n.SH " next)
+	string(SUBSTRING "${rest}" 0 ${next} description)
+	string(SUBSTRING "${rest}" ${next} -1 rest)
+	set(page "${head}${description}\n.SH OPTIONS${options}${rest}")
 endif()
-string(SUBSTRING "${page}" 0 ${options} head)
-string(SUBSTRING "${page}" ${options} -1 rest)
-string(FIND "${rest}" "\n.PP\n" text)
-string(SUBSTRING "${rest}" 0 ${text} options)
-string(SUBSTRING "${rest}" ${text} -1 rest)
-string(FIND "${rest}" "\n.SH " next)
-string(SUBSTRING "${rest}" 0 ${next} description)
-string(SUBSTRING "${rest}" ${next} -1 rest)
-set(page "${head}${description}\n.SH OPTIONS${options}${rest}")
 file(WRITE ${OUTPUT} "${page}")
 execute_process(COMMAND gzip -9nf ${OUTPUT} COMMAND_ERROR_IS_FATAL ANY)

@@ -1,7 +1,7 @@
 # `cpack -G DEB` in the build folder makes a Debian package of what
 # `cmake --install` installs.
 set(CPACK_PACKAGE_NAME tovrin-fw)
-set(CPACK_PACKAGE_VERSION 002)
+set(CPACK_PACKAGE_VERSION ${TOVRIN_FW_VERSION})
 set(CPACK_PACKAGE_CONTACT
 	"tovrin-fw developers <tovrin-fw-general@lists.example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
@@ -11,6 +11,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# tovrin-fw-install reads the vendor's packages with bsdtar.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libarchive-tools)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The long description; CPack puts the summary line above it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION

@@ -15,8 +15,9 @@ setup() {
 	install_staged "$BUILD_DIR" "$BATS_TEST_TMPDIR/staged"
 }
 
-@test "installs a working binary and the copyright file" {
+@test "installs working programs and the copyright file" {
 	[ "$($EMULATOR "$prefix/bin/tovrin-fw" --version)" = 002 ]
+	[ "$("$prefix/bin/tovrin-fw-install" --version)" = 002 ]
 	[ -f "$prefix/share/doc/tovrin-fw/copyright" ]
 }
 
