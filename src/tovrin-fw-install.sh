@@ -6,7 +6,7 @@
 set -eu
 
 me=tovrin-fw-install
-version=@version@
+version=@TOVRIN_FW_VERSION@
 dir=/lib/firmware
 force=
 
