@@ -1,0 +1,62 @@
+// Builds the page as one file: index.html with the style, 7-Zip's module,
+// both WebAssembly modules (base64) and page.js inlined, and 7-Zip's
+// licence texts.  The page's Content-Security-Policy allows exactly these
+// inline scripts and style, by their SHA-256, and no connection at all.
+// The output depends on its inputs alone, so two builds give one file.
+//
+//   node build.mjs OUT LOCATOR_WASM NODE_MODULES
+import {createHash} from 'node:crypto';
+import {readFileSync, writeFileSync} from 'node:fs';
+import {dirname, join} from 'node:path';
+import {fileURLToPath} from 'node:url';
+
+const [out, locator, modules] = process.argv.slice(2);
+if (!modules) {
+	console.error('usage: node build.mjs OUT LOCATOR_WASM NODE_MODULES');
+	process.exit(64);
+}
+const here = dirname(fileURLToPath(import.meta.url));
+const source = (name) => readFileSync(join(here, name), 'utf8');
+const sevenZip = (name) => readFileSync(join(modules, '7z-wasm', name));
+// An HTML parser reads every line end as LF: so must the hashes below.
+const lf = (text) => text.replace(/\r\n?/g, '\n');
+
+const scripts = [
+	lf(sevenZip('7zz.umd.js').toString()),
+	`const WASM = ${JSON.stringify({
+		sevenZip: sevenZip('7zz.wasm').toString('base64'),
+		locator: readFileSync(locator).toString('base64'),
+	})};`,
+	source('page.js'),
+];
+const style = source('page.css');
+for (const text of [...scripts, style]) {
+	if (/<\/(script|style)|<!--/i.test(text))
+		throw new Error('an inlined text would end its element early');
+}
+
+const hash = (text) =>
+	`'sha256-${createHash('sha256').update(text).digest('base64')}'`;
+const csp = [
+	"default-src 'none'",
+	`script-src 'wasm-unsafe-eval' ${scripts.map(hash).join(' ')}`,
+	`style-src ${hash(style)}`,
+	'img-src data:',
+	"form-action 'none'",
+	"base-uri 'none'",
+].join('; ');
+
+const escape = (text) => text.replace(/&/g, '&amp;').replace(/</g, '&lt;');
+const licences = ['License.txt', 'unRarLicense.txt']
+	.map((name) => `<pre>${escape(lf(sevenZip(name).toString()))}</pre>`)
+	.join('\n');
+
+// Functions as replacements: the scripts hold $ signs, which a string
+// replacement would read as patterns.
+const page = source('index.html')
+	.replace('@CSP@', () => csp)
+	.replace('@STYLE@', () => `<style>${style}</style>`)
+	.replace('@LICENCES@', () => licences)
+	.replace('@SCRIPTS@', () => scripts.map((s) => `<script>${s}</script>`)
+		.join('\n'));
+writeFileSync(out, page);
