@@ -15,11 +15,19 @@
 //                      image is complete
 //   mmap:cut           INFILE is cut to nothing right after it is mapped
 //   open-out:cut       INFILE is cut to 4 KiB when OUTFILE is created
+//
+// Each fault, once it has acted (a write fault: its last step), is named
+// as listed on a line of the file TOVRIN_FW_FAULT_LOG, so that a test can
+// tell a fault the program shrugged off from one that never fired.  A
+// call is caught by every name a compiler may make the program use: the
+// plain, 64-bit and fortified entry points (this file is built without
+// _FILE_OFFSET_BITS and _FORTIFY_SOURCE, so that it can define them all).
 #include <algorithm>
 #include <argp.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
@@ -83,14 +91,45 @@ step(std::string_view how, int n)
 	return how.substr(0, how.find(','));
 }
 
+template <typename F>
+F
+next(const char *name)
+{
+	return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+// Names call's fault in TOVRIN_FW_FAULT_LOG: it has acted.
+void
+fired(std::string_view call)
+{
+	static int log = -1;
+	const char *path = getenv("TOVRIN_FW_FAULT_LOG");
+	if (path == nullptr)
+		return;
+	const int saved = errno;
+	if (log < 0)
+		log = next<int (*)(const char *, int, ...)>("open")(
+			path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+	char line[256];
+	const std::string_view how = fault_for(call);
+	const int n = snprintf(line, sizeof line, "%.*s:%.*s\n",
+			       static_cast<int>(call.size()), call.data(),
+			       static_cast<int>(how.size()), how.data());
+	next<ssize_t (*)(int, const void *, size_t)>("write")(
+		log, line, static_cast<size_t>(n));
+	errno = saved;
+}
+
 // Fails with the errno that call's fault names: returns true and sets
 // errno.
 bool
 fails(std::string_view call)
 {
 	int e = lookup(errnos, fault_for(call));
-	if (e != 0)
+	if (e != 0) {
+		fired(call);
 		errno = e;
+	}
 	return e != 0;
 }
 
@@ -98,15 +137,10 @@ fails(std::string_view call)
 void
 signal_at(std::string_view call)
 {
-	if (int sig = lookup(signals, fault_for(call)))
+	if (int sig = lookup(signals, fault_for(call))) {
+		fired(call);
 		raise(sig);
-}
-
-template <typename F>
-F
-next(const char *name)
-{
-	return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+	}
 }
 
 // INFILE's path, remembered to cut it later, its mapping, and OUTFILE's
@@ -122,34 +156,82 @@ cut_infile(off_t len)
 		abort();
 }
 
-} // namespace
-
-extern "C" {
-
+// An open of INFILE or OUTFILE (the one it creates), whichever entry
+// point reached it; real() makes the call itself.
+template <typename Real>
 int
-open64(const char *path, int flags, ...)
+open_file(const char *path, int flags, Real real)
 {
-	mode_t mode = 0;
-	if (flags & O_CREAT) {
-		va_list ap;
-		va_start(ap, flags);
-		mode = va_arg(ap, mode_t);
-		va_end(ap);
-	}
 	const bool out = flags & O_CREAT;
 	if (fails(out ? "open-out" : "open-in"))
 		return -1;
-	if (!out)
+	if (!out) {
 		strncpy(infile, path, sizeof infile - 1);
-	else if (fault_for("open-out") == "cut")
+	} else if (fault_for("open-out") == "cut") {
 		cut_infile(4096);
-	int fd = next<int (*)(const char *, int, ...)>("open64")(path, flags,
-								 mode);
+		fired("open-out");
+	}
+	int fd = real();
 	if (out) {
 		outfd = fd;
 		signal_at("open-out");
 	}
 	return fd;
+}
+
+template <typename Real>
+void *
+map_file(Real real)
+{
+	if (fails("mmap"))
+		return MAP_FAILED;
+	void *p = real();
+	mapped = p;
+	if (fault_for("mmap") == "cut") {
+		cut_infile(0);
+		fired("mmap");
+	}
+	return p;
+}
+
+} // namespace
+
+extern "C" {
+
+#define OPEN(name)                                                             \
+	int name(const char *path, int flags, ...)                             \
+	{                                                                      \
+		mode_t mode = 0;                                               \
+		if (flags & O_CREAT) {                                         \
+			va_list ap;                                            \
+			va_start(ap, flags);                                   \
+			mode = va_arg(ap, mode_t);                             \
+			va_end(ap);                                            \
+		}                                                              \
+		return open_file(path, flags, [&] {                            \
+			return next<int (*)(const char *, int, ...)>(#name)(   \
+				path, flags, mode);                            \
+		});                                                            \
+	}
+#define OPEN_FORTIFIED(name)                                                   \
+	int name(const char *path, int flags)                                  \
+	{                                                                      \
+		return open_file(path, flags, [&] {                            \
+			return next<int (*)(const char *, int)>(#name)(path,   \
+								       flags); \
+		});                                                            \
+	}
+OPEN(open)
+OPEN(open64)
+OPEN_FORTIFIED(__open_2)
+OPEN_FORTIFIED(__open64_2)
+
+int
+fstat(int fd, struct stat *st) noexcept
+{
+	if (fails("fstat"))
+		return -1;
+	return next<int (*)(int, struct stat *)>("fstat")(fd, st);
 }
 
 int
@@ -161,17 +243,22 @@ fstat64(int fd, struct stat64 *st) noexcept
 }
 
 void *
+mmap(void *addr, size_t len, int prot, int flags, int fd, off_t off) noexcept
+{
+	return map_file([&] {
+		return next<void *(*)(void *, size_t, int, int, int, off_t)>(
+			"mmap")(addr, len, prot, flags, fd, off);
+	});
+}
+
+void *
 mmap64(void *addr, size_t len, int prot, int flags, int fd,
        off64_t off) noexcept
 {
-	if (fails("mmap"))
-		return MAP_FAILED;
-	void *p = next<void *(*)(void *, size_t, int, int, int, off64_t)>(
-		"mmap64")(addr, len, prot, flags, fd, off);
-	mapped = p;
-	if (fault_for("mmap") == "cut")
-		cut_infile(0);
-	return p;
+	return map_file([&] {
+		return next<void *(*)(void *, size_t, int, int, int, off64_t)>(
+			"mmap64")(addr, len, prot, flags, fd, off);
+	});
 }
 
 int
@@ -191,7 +278,12 @@ write(int fd, const void *buf, size_t len)
 	auto real = next<ssize_t (*)(int, const void *, size_t)>("write");
 	if (fd != outfd)
 		return real(fd, buf, len);
-	std::string_view how = step(fault_for("write"), calls++);
+	const std::string_view steps = fault_for("write");
+	std::string_view how = step(steps, calls++);
+	// The last step acts: the fault has fired.
+	if (!how.empty() &&
+	    calls == std::count(steps.begin(), steps.end(), ',') + 1)
+		fired("write");
 	if (stuck || how == "0") {
 		stuck = true;
 		return 0;

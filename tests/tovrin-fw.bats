@@ -105,9 +105,9 @@ tovrin-fw: can't find AccessRunner firmware in \`text'" -- text fw.bin
 }
 
 # FAULT|ENV|STATUS|LEFT|STDERR, one run a row: the faults (tests/fault.cpp),
-# env(1)'s options for the signals that the caller ignores, the status
-# (128 + N is death by signal N), whether OUTFILE is left complete (image)
-# or not at all (none), and the message.
+# each of which must fire, env(1)'s options for the signals that the
+# caller ignores, the status (128 + N is death by signal N), whether
+# OUTFILE is left complete (image) or not at all (none), and the message.
 faults="open-in:EACCES||1|none|failed to open \`driver.sys' for reading: Permission denied
 fstat:EIO||1|none|failed to obtain the size of \`driver.sys': Input/output error
 mmap:ENOMEM||1|none|failed to mmap \`driver.sys': Cannot allocate memory
@@ -136,12 +136,17 @@ argp:ENOMEM||64|none|failed to parse arguments: Cannot allocate memory"
 	ulimit -c 0 # SIGXFSZ would dump core
 	while IFS='|' read -r fault ignore want_status left want_err; do
 		cp "$EXAMPLES/sample-driver.sys" driver.sys
-		rm -f fw.bin
+		rm -f fw.bin fired
 		# Signals at their defaults but those the row ignores; a hang
 		# fails the row, not the suite.
 		run --separate-stderr timeout 10 env --default-signal $ignore \
-			$FAULT_ENV TOVRIN_FW_FAULT="$fault" tovrin-fw driver.sys fw.bin
+			$FAULT_ENV TOVRIN_FW_FAULT="$fault" TOVRIN_FW_FAULT_LOG=fired \
+			tovrin-fw driver.sys fw.bin
 		[ "$status" -ne 124 ] || { echo "$fault: timed out"; return 1; }
+		for f in $fault; do
+			grep -qxF "$f" fired 2>/dev/null ||
+				{ echo "$fault: $f was never injected"; return 1; }
+		done
 		[ "$status" -eq "$want_status" ] || { echo "$fault: status $status"; return 1; }
 		[ "$stderr" = "${want_err:+tovrin-fw: $want_err}" ] || { echo "$fault: $stderr"; return 1; }
 		if [ "$left" = image ]; then
