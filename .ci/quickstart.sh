@@ -1,11 +1,16 @@
 #!/bin/sh
 # README.md's Quick start as a new user meets it: its two commands, read
 # out of the README as they stand, run as root in the unpacked source on a
-# fresh, minimal Debian 12 (mmdebstrap, nothing added).  Fails when the
+# fresh, minimal Debian SUITE (mmdebstrap, nothing added).  Fails when the
 # first does not print the sample's offset line, or when the second fails
-# or skips a test.
+# or skips a test.  COMMAND, if given, then runs in the same root, as a
+# developer's next step there.
+#
+#   sh .ci/quickstart.sh SUITE [COMMAND]
 set -eu
 cd "$(dirname "$0")/.."
+suite=${1:?usage: quickstart.sh SUITE [COMMAND]}
+then=${2-}
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -19,7 +24,7 @@ if [ "$(wc -l <"$work/commands")" -ne 2 ]; then
 fi
 
 root=$work/root
-mmdebstrap --quiet --variant=minbase bookworm "$root"
+mmdebstrap --quiet --variant=minbase "$suite" "$root"
 mkdir "$root/root/tovrin-fw"
 git ls-files -z --cached --others --exclude-standard | tar --null -T - -cf - | tar -xf - -C "$root/root/tovrin-fw"
 
@@ -61,3 +66,17 @@ if grep -q 'did not run' "$work/out2" || ! grep -q '^100% tests passed' "$work/o
 	exit 1
 fi
 grep '^100% tests passed' "$work/out2"
+
+if [ -n "$then" ]; then
+	echo "--- then: $then"
+	start=$(date +%s)
+	status=0
+	in_root "$then" >"$work/then" 2>&1 || status=$?
+	echo "--- took $(($(date +%s) - start)) s, status $status"
+	if [ "$status" -ne 0 ] || grep -q 'did not run' "$work/then"; then
+		cat "$work/then"
+		echo "quickstart: the command failed or skipped a test" >&2
+		exit 1
+	fi
+	tail -n 3 "$work/then"
+fi
