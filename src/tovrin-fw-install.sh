@@ -85,14 +85,22 @@ fi
 case $fw in /*) ;; *) fw=$PWD/$fw ;; esac
 
 # Everything of ours lives in $tmp, and in $part once it exists; on any
-# way out both go, and DIR, if we made it, goes too if still empty.
-tmp=$(mktemp -d)
+# way out both go, and so does each folder we made for DIR, from DIR up to
+# $made, the first of them, while it is empty.
+tmpdir=${TMPDIR:-/tmp}
+tmp=$(mktemp -d) || die "cannot make a folder in \`$tmpdir' (TMPDIR)"
 part=
 made=
 cleanup() {
 	rm -rf "$tmp"
 	[ -z "$part" ] || rm -f "$part"
-	[ -z "$made" ] || rmdir "$dir" 2>/dev/null || true
+	d=$dir
+	while [ -n "$made" ]; do
+		# One that mkdir -p did not get to is no reason to stop.
+		rmdir "$d" 2>/dev/null || [ ! -e "$d" ] || break
+		[ "$d" != "$made" ] || break
+		d=$(dirname "$d")
+	done
 }
 trap cleanup EXIT
 for sig in HUP INT TERM; do
@@ -100,54 +108,110 @@ for sig in HUP INT TERM; do
 	trap "cleanup; trap - $sig EXIT; kill -$sig \$\$" "$sig"
 done
 
+# Real drivers are well under 1 MiB, and 16 MiB fits in any temporary
+# folder: a larger CnxEtU.sys is damaged or hostile, and is left out
+# before it is unpacked, so that it cannot fill TMPDIR.
+max=$((16 * 1024 * 1024))
+too_large() {
+	say "\`$2' in \`$src' is $1 bytes, more than any driver ($max): left out" >&2
+}
+# bsdtar's own reason, from $err, on one line.  Kept in memory: a full
+# TMPDIR could not hold it.
+why() {
+	reason=$(printf '%s\n' "$err" | sed 's/^bsdtar: //' |
+		grep -v -e '^Error exit delayed' -e '^(null)$' |
+		paste -sd ';' - | sed 's/;/; /g')
+	printf '%s\n' "${reason:-bsdtar could not read it through}"
+}
+
 # $tmp/list: the drivers, as paths inside the folder $base, where
-# tovrin-fw runs so that it names each driver as SOURCE holds it.
+# tovrin-fw runs so that it names each driver as SOURCE holds it.  $n
+# counts them, those left out too.
+n=0
+: >"$tmp/list"
 if [ -d "$src" ]; then
 	kind=folder
 	base=$(cd "$src" && pwd)
-	(cd "$base" && find . -type f -iname cnxetu.sys) >"$tmp/found"
-elif command -v bsdtar >/dev/null; then
-	if bsdtar -tf "$src" >/dev/null 2>&1; then
-		kind=package
-		base=$tmp/x
-		mkdir "$base"
-		bsdtar -xf "$src" -C "$base" \
-			'*[Cc][Nn][Xx][Ee][Tt][Uu].[Ss][Yy][Ss]' 2>/dev/null || true
-		(cd "$base" && find . -type f) >"$tmp/found"
-	else
-		kind=driver
+	(cd "$base" && find . -type f -iname cnxetu.sys) | sed 's|^\./||' |
+		sort >"$tmp/found"
+	while IFS= read -r path; do
+		n=$((n + 1))
+		size=$(wc -c <"$base/$path" 2>/dev/null) || size=0
+		if [ "$size" -gt "$max" ]; then
+			too_large "$size" "$path"
+		else
+			printf '%s\n' "$path" >>"$tmp/list"
+		fi
+	done <"$tmp/found"
+elif ! command -v bsdtar >/dev/null; then
+	# Without bsdtar the file can still be the driver itself.
+	kind=driver
+elif err=$(bsdtar -tvf "$src" 2>&1 >"$tmp/entries"); then
+	kind=package
+	base=$tmp/x
+	mkdir "$base"
+	# Size and name of each regular file called CnxEtU.sys, in any
+	# folder and letter case, from bsdtar's ls -l style listing.
+	sed -n 's|^-[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}\([0-9]\{1,\}\) \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \(\(.*/\)\{0,1\}[Cc][Nn][Xx][Ee][Tt][Uu]\.[Ss][Yy][Ss]\)$|\1 \2|p' \
+		"$tmp/entries" | sort -k 2 >"$tmp/found"
+	set --
+	while read -r size path; do
+		n=$((n + 1))
+		if [ "$size" -gt "$max" ]; then
+			too_large "$size" "${path#./}"
+			set -- "$@" --exclude "$path"
+		else
+			printf '%s\n' "${path#./}" >>"$tmp/list"
+		fi
+	done <"$tmp/found"
+	if [ -s "$tmp/list" ] && ! err=$(bsdtar -xf "$src" -C "$base" "$@" \
+		'*[Cc][Nn][Xx][Ee][Tt][Uu].[Ss][Yy][Ss]' 2>&1); then
+		case $err in *'No space left on device'*)
+			die "no room in \`$tmpdir' (TMPDIR) to unpack \`$src': $(why)" ;;
+		esac
+		die "\`$src' is damaged or cut short ($(why)): fetch or copy it again"
 	fi
-elif [ "$(basename "$src" | tr '[:upper:]' '[:lower:]')" = cnxetu.sys ]; then
+elif [ -z "${err##*Unrecognized archive format*}" ]; then
 	kind=driver
 else
-	die "bsdtar is needed to read \`$src' as a package: apt-get install libarchive-tools"
+	die "\`$src' is damaged or cut short ($(why)): fetch or copy it again"
 fi
 if [ "$kind" = driver ]; then
 	base=$PWD
+	n=1
 	printf '%s\n' "$src" >"$tmp/list"
-else
-	sed 's|^\./||' "$tmp/found" | sort >"$tmp/list"
 fi
-[ -s "$tmp/list" ] || die "no CnxEtU.sys in \`$src' (read as a $kind)"
+[ "$n" -gt 0 ] || die "no CnxEtU.sys in \`$src' (read as a $kind)"
 
 # Each driver's image, with its offset line; those without one are
 # reported and passed over.
 mkdir "$tmp/img"
 tab=$(printf '\t')
-n=0
+i=0
 found=0
 while IFS= read -r path; do
-	n=$((n + 1))
-	if (cd "$base" && "$fw" "$path" "$tmp/img/$n") >"$tmp/out$n" 2>"$tmp/err$n"; then
+	i=$((i + 1))
+	if (cd "$base" && "$fw" "$path" "$tmp/img/$i") >"$tmp/out$i" 2>"$tmp/err$i"; then
 		found=$((found + 1))
-		printf '%s\t%s\t%s\n' "$n" "$path" \
-			"$(sha256sum <"$tmp/img/$n" | cut -d' ' -f1)" >>"$tmp/images"
+		printf '%s\t%s\t%s\n' "$i" "$path" \
+			"$(sha256sum <"$tmp/img/$i" | cut -d' ' -f1)" >>"$tmp/images"
 	else
 		say "no firmware in \`$path':" >&2
-		sed 's/^/    /' "$tmp/err$n" >&2
+		sed 's/^/    /' "$tmp/err$i" >&2
 	fi
 done <"$tmp/list"
-[ "$found" -gt 0 ] || die "none of the $n drivers in \`$src' holds the firmware"
+if [ "$found" -eq 0 ]; then
+	if [ "$kind" = driver ] && ! command -v bsdtar >/dev/null; then
+		die "\`$src' is no driver; if it is the vendor's package, bsdtar is needed to read it: apt-get install libarchive-tools"
+	elif [ "$kind" = driver ]; then
+		die "\`$src' is neither a package that bsdtar can read nor a driver"
+	elif [ ! -s "$tmp/list" ]; then
+		die "no CnxEtU.sys in \`$src' is small enough to be a driver"
+	elif [ "$n" -eq 1 ]; then
+		die "the one driver in \`$src' holds no firmware"
+	fi
+	die "none of the $n drivers in \`$src' holds the firmware"
+fi
 
 if [ "$(cut -f3 "$tmp/images" | sort -u | wc -l)" -gt 1 ]; then
 	{
@@ -183,9 +247,12 @@ if [ -e "$target" ] || [ -L "$target" ]; then
 		die "\`$target' holds another image: left as it is (--force replaces it)"
 fi
 if [ ! -d "$dir" ]; then
+	made=$dir
+	while [ ! -e "$(dirname "$made")" ]; do
+		made=$(dirname "$made")
+	done
 	mkdir -p "$dir" 2>/dev/null ||
 		die "cannot create \`$dir' (the default needs root)"
-	made=1
 fi
 [ -w "$dir" ] || die "cannot write to \`$dir' (the default needs root)"
 

@@ -10,39 +10,90 @@ setup() {
 	mkdir tmp
 	tail -c +$((0x6a0 + 1)) "$EXAMPLES/sample-driver.sys" | head -c 4400 >image
 	# Two drivers with one image, two with different ones (a byte of the
-	# second image changed), and none.
-	mkdir -p same/A same/B other/A other/B none
-	for d in same/A/CnxEtU.sys same/B/cnxetu.sys other/A/CnxEtU.sys other/B/CnxEtU.sys; do
+	# second image changed), none, one that is no driver, beside a driver
+	# one larger than any driver could be, and a driver of 2 MiB.
+	mkdir -p same/A same/B other/A other/B none empty nofw big/A big/B roomy
+	for d in same/A/CnxEtU.sys same/B/cnxetu.sys other/A/CnxEtU.sys \
+		other/B/CnxEtU.sys big/B/CnxEtU.sys; do
 		cp "$EXAMPLES/sample-driver.sys" "$d"
 	done
 	printf x | dd of=other/B/CnxEtU.sys bs=1 seek=$((0x6a0 + 99)) conv=notrunc 2>/dev/null
 	echo readme >none/Readme.txt
-	for tree in same other none; do (cd $tree && bsdtar -a -cf ../$tree.zip .); done
+	echo readme >nofw/CnxEtU.sys
+	truncate -s $((16 * 1024 * 1024 + 1)) big/A/CnxEtU.sys
+	cp "$EXAMPLES/sample-driver.sys" roomy/CnxEtU.sys
+	truncate -s 2M roomy/CnxEtU.sys
+	for tree in same other none nofw big roomy; do (cd $tree && bsdtar -a -cf ../$tree.zip .); done
+	# The driver as a link to a file it must never read.
+	ln -s /etc/shadow link && bsdtar -cf link.tar -s '/^link$/CnxEtU.sys/' link
+	# The vendor's packages cut short, as a broken download leaves them.
+	for kind in zip cab 7z; do
+		head -c $(($(wc -c <"$EXAMPLES/vendor/driver.$kind") * 6 / 10)) \
+			"$EXAMPLES/vendor/driver.$kind" >cut.$kind
+	done
 }
 
-# install STATUS INSTALLED SAYS -- ARGS: one run into fw/; INSTALLED is the
-# file that fw/tovrin-fw.bin must then equal, or "none" for no fw/.  SAYS
-# must stand in its output; nothing else is left in fw/ nor in TMPDIR.
+# The ways a run is made, besides plainly: without bsdtar on PATH; with
+# an mv that only renames (a move to another folder would copy, and the
+# kernel could read half an image) or one that fails; with a TMPDIR of
+# 1 MiB (a tmpfs in a mount namespace of its own: root only).
+plain() { "$@"; }
+no_bsdtar() {
+	mkdir -p nobsdtar
+	ln -sf /usr/bin/* nobsdtar/
+	rm nobsdtar/bsdtar
+	PATH=$PWD/nobsdtar "$@"
+}
+mv_stub() {
+	mkdir -p stub
+	printf '#!/bin/sh\n%s\n' "$1" >stub/mv
+	chmod +x stub/mv
+	shift
+	PATH=$PWD/stub:$PATH "$@"
+}
+# shellcheck disable=SC2016 # expanded by the stub
+mv_renames() {
+	mv_stub '[ "$(dirname "$2")" = "$(dirname "$3")" ] || { echo "mv: $2: not beside $3" >&2; exit 1; }
+exec /usr/bin/mv "$@"' "$@"
+}
+mv_fails() { mv_stub 'echo "mv: failed" >&2; exit 1' "$@"; }
+full_tmpdir() {
+	[ "$(id -u)" -eq 0 ] || skip "a tmpfs of its own needs root"
+	# shellcheck disable=SC2016 # expanded by the inner shell
+	unshare --mount sh -c 'mount -t tmpfs -o size=1m tmpfs "$TMPDIR" || exit 99
+		"$@"; status=$?
+		[ -z "$(ls -A "$TMPDIR")" ] || { echo "left in the full TMPDIR"; exit 98; }
+		exit $status' - "$@"
+}
+
+# install STATUS INSTALLED SAYS WITH ARGS: one run, made as WITH says;
+# INSTALLED is the file that fw/tovrin-fw.bin must then equal, "link" for
+# the link left there, or "none" for no fw/ (nor a/).  SAYS must stand in
+# its output; nothing else is left in fw/ nor in TMPDIR.
 install() {
-	local want_status=$1 want=$2 says=$3
+	local want_status=$1 want=$2 says=$3 with=$4
 	shift 4
-	run "$INSTALLER" --firmware-dir fw "$@"
+	run "$with" "$INSTALLER" "$@"
 	[ "$status" -eq "$want_status" ] || { echo "$*: status $status: $output"; return 1; }
 	[[ "$output" == *"$says"* ]] || { echo "$*: does not say: $says: $output"; return 1; }
 	[ -z "$(ls -A tmp)" ] || { echo "$*: left in TMPDIR: $(ls -A tmp)"; return 1; }
-	if [ "$want" = none ]; then
-		[ ! -e fw ] || { echo "$*: made fw/"; return 1; }
-		return 0
-	fi
-	cmp fw/tovrin-fw.bin "$want" || { echo "$*: wrong fw/tovrin-fw.bin"; return 1; }
+	case $want in
+	none)
+		[ ! -e fw ] && [ ! -e a ] || { echo "$*: made fw/ or a/"; return 1; }
+		return 0 ;;
+	link) [ "$(readlink fw/tovrin-fw.bin)" = nowhere ] ||
+		{ echo "$*: replaced the link"; return 1; } ;;
+	*) cmp fw/tovrin-fw.bin "$want" || { echo "$*: wrong fw/tovrin-fw.bin"; return 1; } ;;
+	esac
 	[ "$(ls -A fw)" = tovrin-fw.bin ] || { echo "$*: fw/ holds $(ls -A fw)"; return 1; }
-	[ "$(stat -c %a fw/tovrin-fw.bin)" = 644 ]
+	[ "$want" = link ] || [ "$(stat -c %a fw/tovrin-fw.bin)" = 644 ]
 }
 
 @test "each kind of SOURCE" {
-	while IFS='|' read -r source want_status want says; do
+	while IFS='|' read -r source want_status want says with; do
 		rm -rf fw
-		install "$want_status" "$want" "$says" -- "${source/#EXAMPLES/$EXAMPLES}" || return 1
+		install "$want_status" "$want" "$says" "${with:-mv_renames}" \
+			--firmware-dir fw -- "${source/#EXAMPLES/$EXAMPLES}" || return 1
 	done <<EOF
 EXAMPLES/vendor/driver.zip|0|image|found firmware in \`Driver/WinXP/CnxEtU.sys' at offset 0x6a0
 EXAMPLES/vendor/driver.cab|0|image|found firmware in \`Driver/WinXP/CnxEtU.sys' at offset 0x6a0
@@ -54,30 +105,68 @@ other/A/CnxEtU.sys|0|image|found firmware in \`other/A/CnxEtU.sys' at offset 0x6
 same|0|image|2 drivers in \`same' hold the same image
 same.zip|0|image|using \`A/CnxEtU.sys' from \`same.zip'
 other.zip|1|none|A/CnxEtU.sys: 4400 bytes, sha256 $(sha256sum <image | cut -d' ' -f1)
+other|1|none|pick one: give its path in \`other' as SOURCE
 none.zip|1|none|no CnxEtU.sys in \`none.zip' (read as a package)
-EXAMPLES/sample-driver.c|1|none|none of the 1 drivers in
+empty|1|none|no CnxEtU.sys in \`empty' (read as a folder)
+link.tar|1|none|no CnxEtU.sys in \`link.tar' (read as a package)
+nofw.zip|1|none|the one driver in \`nofw.zip' holds no firmware
+big.zip|0|image|\`A/CnxEtU.sys' in \`big.zip' is 16777217 bytes, more than any driver (16777216): left out
+big|0|image|\`A/CnxEtU.sys' in \`big' is 16777217 bytes, more than any driver (16777216): left out
+cut.zip|1|none|\`cut.zip' is damaged or cut short (Truncated input file
+cut.cab|1|none|\`cut.cab' is damaged or cut short (Driver/WinXP/CnxEtU.sys: Truncated CAB header
+cut.7z|1|none|\`cut.7z' is damaged or cut short (
+EXAMPLES/sample-driver.c|1|none|sample-driver.c' is neither a package that bsdtar can read nor a driver
 missing|1|none|cannot read \`missing': No such file or directory
+EXAMPLES/sample-driver.sys|0|image|found firmware in \`$EXAMPLES/sample-driver.sys' at offset 0x6a0|no_bsdtar
+EXAMPLES/vendor/driver.zip|1|none|if it is the vendor's package, bsdtar is needed to read it|no_bsdtar
+EXAMPLES/vendor/driver.zip|1|none|cannot rename|mv_fails
+roomy.zip|1|none|no room in \`$TMPDIR' (TMPDIR) to unpack \`roomy.zip': |full_tmpdir
 EOF
 }
 
-@test "each state of the firmware folder" {
+@test "each state of the firmware folder, and each way to name it" {
 	echo old >old
-	while IFS='|' read -r state option want_status want says; do
-		rm -rf fw && mkdir fw
+	while IFS='|' read -r state options want_status want says; do
+		rm -rf fw a && mkdir fw
 		case $state in
 		missing) rm -r fw ;;
 		same) cp image fw/tovrin-fw.bin && chmod 644 fw/tovrin-fw.bin &&
 			inode=$(stat -c %i fw/tovrin-fw.bin) ;;
 		other) cp old fw/tovrin-fw.bin && chmod 644 fw/tovrin-fw.bin ;;
+		dangling) ln -s nowhere fw/tovrin-fw.bin ;;
 		esac
-		install "$want_status" "$want" "$says" -- $option "$EXAMPLES/vendor/driver.zip" || return 1
+		# shellcheck disable=SC2086 # the options are words
+		install "$want_status" "$want" "$says" mv_renames $options \
+			"$EXAMPLES/vendor/driver.zip" || return 1
 		[ "$state" != same ] || [ "$(stat -c %i fw/tovrin-fw.bin)" = "$inode" ]
 	done <<EOF
-missing||0|image|installed \`fw/tovrin-fw.bin'
-same||0|image|already holds this image: left as it is
-other||1|old|holds another image: left as it is (--force replaces it)
-other|--force|0|image|installed \`fw/tovrin-fw.bin'
+missing|--firmware-dir fw|0|image|installed \`fw/tovrin-fw.bin'
+missing|--firmware-dir=fw|0|image|installed \`fw/tovrin-fw.bin'
+missing|--firmware-dir fw --|0|image|installed \`fw/tovrin-fw.bin'
+same|--firmware-dir fw|0|image|already holds this image: left as it is
+other|--firmware-dir fw|1|old|holds another image: left as it is (--force replaces it)
+other|--force --firmware-dir fw|0|image|installed \`fw/tovrin-fw.bin'
+dangling|--firmware-dir fw|1|link|holds another image: left as it is (--force replaces it)
+dangling|--firmware-dir=fw --force|0|image|installed \`fw/tovrin-fw.bin'
 EOF
+	# Folders made for DIR go again when the run fails after them.
+	rm -rf fw
+	install 1 none "cannot rename" mv_fails --firmware-dir a/b/c "$EXAMPLES/vendor/driver.zip"
+}
+
+@test "Ctrl-C or SIGTERM while tovrin-fw runs: nothing left, and ended by that signal" {
+	printf '#!/bin/sh\nkill -"$SIG" 0\nsleep 10\n' >stuck
+	chmod +x stuck
+	for sig in INT:130 TERM:143 HUP:129; do
+		# A session of its own: kill 0 signals its whole process group,
+		# as a terminal does.
+		run timeout 10 setsid -w env SIG="${sig%:*}" TOVRIN_FW="$PWD/stuck" \
+			"$INSTALLER" --firmware-dir fw "$EXAMPLES/vendor/driver.zip"
+		[ "$status" -eq "${sig#*:}" ] || { echo "$sig: status $status: $output"; return 1; }
+		# The shell may name the signal; the script says nothing more.
+		[[ "$output" != *tovrin-fw-install:* ]] || { echo "$sig: said more: $output"; return 1; }
+		[ -z "$(ls -A tmp)" ] && [ ! -e fw ] || { echo "$sig: left files"; return 1; }
+	done
 }
 
 @test "usage errors, and the version of tovrin-fw" {
@@ -85,5 +174,7 @@ EOF
 		run "$INSTALLER" $args
 		[ "$status" -eq 64 ] || { echo "$args: status $status"; return 1; }
 	done
+	run "$INSTALLER" --firmware-dir '' "$EXAMPLES/vendor/driver.zip"
+	[ "$status" -eq 64 ]
 	[ "$("$INSTALLER" --version)" = "$("$TOVRIN_FW" --version)" ]
 }
