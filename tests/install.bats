@@ -44,19 +44,27 @@ setup() {
 	build="$BATS_TEST_TMPDIR/build"
 	cmake -S "$SOURCE_DIR" -B "$build" -G Ninja -DBUILD_TESTING=OFF >/dev/null
 	cmake --build "$build" >/dev/null
-	live="$BATS_TEST_TMPDIR/live"
-	mkdir -p "$live/share/doc/other"
+	# A prefix with a file and an empty folder of the user's, and a second
+	# prefix installed to from the same build.
+	live="$BATS_TEST_TMPDIR/live" second="$BATS_TEST_TMPDIR/second"
+	mkdir -p "$live/share/doc/other" "$live/bin"
 	echo keep >"$live/share/doc/other/README"
 
 	cmake --install "$build" --prefix "$live" >/dev/null
+	cmake --install "$build" --prefix "$second" >/dev/null
 	[ -x "$live/bin/tovrin-fw" ]
+	# The user's own notes in our folder keep it.
+	echo mine >"$second/share/doc/tovrin-fw/NOTES"
 	(cd "$build" && cpack -G DEB >/dev/null)
 	install_staged "$build" "$BATS_TEST_TMPDIR/again"
 	# Neither cpack's install nor the staged one may be undone.
-	[ -z "$(grep -v "^$live/" "$build/install_record.txt")" ]
+	[ -z "$(grep -v -e "^$live/" -e "^$second/" "$build/install_record.txt")" ]
 	cmake --build "$build" --target uninstall >/dev/null
 
 	[ "$(find "$live" -type f)" = "$live/share/doc/other/README" ]
+	[ -d "$live/bin" ]
 	[ -z "$(find "$live" -name 'tovrin-fw*')" ]
+	[ "$(find "$second" -type f)" = "$second/share/doc/tovrin-fw/NOTES" ]
 	[ -f "$BATS_TEST_TMPDIR/again/usr/bin/tovrin-fw" ]
+	[ ! -e "$build/install_record.txt" ]
 }
