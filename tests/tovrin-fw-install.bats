@@ -57,6 +57,8 @@ mv_renames() {
 exec /usr/bin/mv "$@"' "$@"
 }
 mv_fails() { mv_stub 'echo "mv: failed" >&2; exit 1' "$@"; }
+# Files up to 4 MiB: what is left out must not be unpacked at all.
+small_files() { (ulimit -f 8192 && "$@"); }
 full_tmpdir() {
 	if [ "$(id -u)" -ne 0 ] || ! unshare --mount true 2>/dev/null; then
 		# No mount namespace here (not root, or in a chroot): a bsdtar
@@ -121,7 +123,7 @@ none.zip|1|none|no CnxEtU.sys in \`none.zip' (read as a package)
 empty|1|none|no CnxEtU.sys in \`empty' (read as a folder)
 link.tar|1|none|no CnxEtU.sys in \`link.tar' (read as a package)
 nofw.zip|1|none|the one driver in \`nofw.zip' holds no firmware
-big.zip|0|image|\`A/CnxEtU.sys' in \`big.zip' is 16777217 bytes, more than any driver (16777216): left out
+big.zip|0|image|\`A/CnxEtU.sys' in \`big.zip' is 16777217 bytes, more than any driver (16777216): left out|small_files
 big|0|image|\`A/CnxEtU.sys' in \`big' is 16777217 bytes, more than any driver (16777216): left out
 cut.zip|1|none|\`cut.zip' is damaged or cut short (Truncated input file
 cut.cab|1|none|\`cut.cab' is damaged or cut short (Driver/WinXP/CnxEtU.sys: Truncated CAB header
