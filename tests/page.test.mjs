@@ -1,102 +1,203 @@
-// The offline page, opened from disk in headless Chromium as a user opens
-// it: a table of files to choose, each with a line the page must show and
-// the images it must offer to save, byte for byte what tovrin-fw writes.
-// PAGE, TOVRIN_FW, EXAMPLES, NODE_MODULES and CHROMIUM come from CTest.
+// The offline page, opened from disk as a user opens it, in the engine that
+// ENGINE names (chromium, firefox or webkit): a table of files to choose,
+// each with what the page must say and the images it must offer to save,
+// byte for byte what tovrin-fw writes; a table of large and hostile
+// inputs; and the page used as a person uses it.  PAGE, TOVRIN_FW,
+// EXAMPLES, NODE_MODULES, INPUTS and ENGINE come from CTest; INPUTS keeps
+// the files made here for the next engine's run.
 import assert from 'node:assert/strict';
 import {execFileSync} from 'node:child_process';
-import {createHash, randomBytes} from 'node:crypto';
-import {cpSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync}
-	from 'node:fs';
+import {createHash} from 'node:crypto';
+import {closeSync, cpSync, existsSync, mkdirSync, openSync, readFileSync,
+	rmSync, symlinkSync, truncateSync, writeFileSync} from 'node:fs';
 import {createServer} from 'node:http';
-import {createRequire} from 'node:module';
-import {tmpdir} from 'node:os';
 import {join} from 'node:path';
 import {after, before, test} from 'node:test';
 import {pathToFileURL} from 'node:url';
 
-const {PAGE, TOVRIN_FW, EXAMPLES, NODE_MODULES, CHROMIUM} = process.env;
-const {chromium} =
-	createRequire(import.meta.url)(join(NODE_MODULES, 'playwright-core'));
+import {launch} from './browsers.mjs';
 
-const dir = mkdtempSync(join(tmpdir(), 'page-test-'));
-const at = (name) => join(dir, name);
+const {PAGE, TOVRIN_FW, EXAMPLES, NODE_MODULES, INPUTS, ENGINE} = process.env;
+const at = (name) => join(INPUTS, name);
+const sample = join(EXAMPLES, 'sample-driver.sys');
 const sha256 = (bytes) => createHash('sha256').update(bytes).digest('hex');
+const MAX = 16 << 20;
 let browser;
 
-// The images, as tovrin-fw writes them: the sample's, and another one
-// from the sample with a byte of its image changed.
-function images() {
-	const changed = readFileSync(join(EXAMPLES, 'sample-driver.sys'));
+// The images as tovrin-fw writes them, from the sample and from the sample
+// with a byte of its image changed; packages made with bsdtar, and files
+// of every size made sparse.
+function inputs() {
+	const changed = readFileSync(sample);
 	changed[0x6a0 + 99] ^= 1;
 	writeFileSync(at('changed.sys'), changed);
-	execFileSync(TOVRIN_FW, [join(EXAMPLES, 'sample-driver.sys'), at('image.bin')]);
+	execFileSync(TOVRIN_FW, [sample, at('image.bin')]);
 	execFileSync(TOVRIN_FW, [at('changed.sys'), at('other.bin')]);
-}
-
-// Packages made with bsdtar: two drivers with one image, two with
-// different ones, none, one whose driver is no driver, and one larger
-// than the page reads at a time; and the vendor's packages cut short.
-function packages() {
+	const sized = (name, size, from) => {
+		if (from)
+			cpSync(from, at(name));
+		closeSync(openSync(at(name), 'a'));
+		truncateSync(at(name), size);
+		return at(name);
+	};
 	const tree = (name, files) => {
 		for (const [path, from] of Object.entries(files)) {
 			mkdirSync(join(at(name), path, '..'), {recursive: true});
-			cpSync(from, join(at(name), path));
+			if (typeof from === 'object')
+				symlinkSync(from.link, join(at(name), path));
+			else
+				cpSync(from, join(at(name), path));
 		}
 		execFileSync('bsdtar', ['-a', '-cf', `${name}.zip`, '-C', name, '.'],
-			{cwd: dir});
+			{cwd: INPUTS});
+		rmSync(at(name), {recursive: true});
 	};
-	const sample = join(EXAMPLES, 'sample-driver.sys');
+	const c = join(EXAMPLES, 'sample-driver.c');
 	tree('same', {'A/CnxEtU.sys': sample, 'B/cnxetu.sys': sample});
 	tree('other', {'A/CnxEtU.sys': sample, 'B/CnxEtU.sys': at('changed.sys')});
+	tree('three', {'A/CnxEtU.sys': sample, 'B/CnxEtU.sys': sample,
+		'C/CnxEtU.sys': at('changed.sys')});
+	tree('mixed', {'A/CnxEtU.sys': sample, 'B/CnxEtU.sys': c});
 	tree('none', {'Readme.txt': join(EXAMPLES, 'build.sh')});
-	tree('nofw', {'Driver/CnxEtU.sys': join(EXAMPLES, 'sample-driver.c')});
-	writeFileSync(at('noise'), randomBytes(40 << 20));
-	tree('big', {'Noise.bin': at('noise'), 'Driver/CnxEtU.sys': sample});
+	tree('nofw', {'Driver/CnxEtU.sys': c});
+	tree('link', {'Driver/CnxEtU.sys': {link: '../Readme.txt'}});
+	tree('big', {'Noise.bin': sized('noise', 40 << 20), 'Driver/CnxEtU.sys':
+		sample});
+	// A driver of exactly the bound, and one byte more, in a package and
+	// bare; the locator finds the sample's image in the first.
+	tree('exact', {'CnxEtU.sys': sized('exact.sys', MAX, sample)});
+	tree('over', {'CnxEtU.sys': sized('over.sys', MAX + 1, sample)});
+	sized('huge', 3 * 2 ** 30);
+	tree('bomb', {'CnxEtU.sys': sized('zeros', 5 * 2 ** 30)});
+	// A package that states less than its driver holds.
+	tree('understated', {'CnxEtU.sys': sized('less.sys', 1 << 20, sample)});
+	const zip = readFileSync(at('understated.zip'));
+	const cd = zip.lastIndexOf(Buffer.from('PK\x01\x02'));
+	zip.writeUInt32LE(8704, cd + 24);
+	writeFileSync(at('understated.zip'), zip);
+	// 10,000 empty drivers and the real one.
+	const many = {'Driver/WinXP/CnxEtU.sys': sample};
+	writeFileSync(at('empty'), '');
+	for (let i = 0; i < 10000; i++)
+		many[`Old/${i}/cnxetu.sys`] = at('empty');
+	tree('many', many);
 	for (const kind of ['zip', 'cab', '7z']) {
 		const whole = readFileSync(join(EXAMPLES, 'vendor', `driver.${kind}`));
 		writeFileSync(at(`cut.${kind}`),
 			whole.subarray(0, Math.floor(whole.length * 0.6)));
 	}
+	for (const name of ['noise', 'zeros', 'less.sys', 'empty'])
+		rmSync(at(name));
+	writeFileSync(at('made'), '');
 }
 
 before(async () => {
-	images();
-	packages();
-	browser = await chromium.launch({executablePath: CHROMIUM, args: [
-		'--no-sandbox', '--disable-gpu', '--disable-background-networking',
-		'--disable-component-update', '--disable-sync', '--no-first-run']});
-});
-
-after(async () => {
-	await browser?.close();
-	rmSync(dir, {recursive: true, force: true});
-});
-
-// Chooses file on the page at url; returns what the page shows, the
-// images it saves, and every request it made.
-async function choose(url, file) {
-	const page = await browser.newPage();
-	const requests = [];
-	page.on('request', (r) => requests.push(r.url()));
-	try {
-		await page.goto(url);
-		await page.setInputFiles('#file', file);
-		await page.waitForSelector('body[data-state=done]', {timeout: 60000});
-		const saved = [];
-		for (const link of await page.$$('a[download]')) {
-			assert.equal(await link.getAttribute('download'), 'tovrin-fw.bin');
-			const [download] = await Promise.all([page.waitForEvent('download'),
-				link.click()]);
-			saved.push(readFileSync(await download.path()));
-		}
-		const alert = await page.$('#result [role=alert]');
-		return {text: await page.innerText('#result'), saved, alert, requests};
-	} finally {
-		await page.close();
+	if (!existsSync(at('made'))) {
+		rmSync(INPUTS, {recursive: true, force: true});
+		mkdirSync(INPUTS, {recursive: true});
+		inputs();
 	}
+	browser = await launch(ENGINE, NODE_MODULES);
+});
+
+after(() => browser?.close());
+
+const url = pathToFileURL(PAGE).href;
+
+// Set up in the page before a file is chosen: the Blobs behind its save
+// controls, the URLs it releases, and every CSP violation.
+async function watch() {
+	const make = URL.createObjectURL;
+	const revoke = URL.revokeObjectURL;
+	window.watched = {blobs: {}, revoked: [], violations: []};
+	URL.createObjectURL = (blob) => {
+		const href = make.call(URL, blob);
+		window.watched.blobs[href] = blob;
+		return href;
+	};
+	URL.revokeObjectURL = (href) => {
+		window.watched.revoked.push(href);
+		revoke.call(URL, href);
+	};
+	document.addEventListener('securitypolicyviolation', (e) =>
+		window.watched.violations.push(`${e.violatedDirective} ${e.blockedURI}`));
+}
+
+// What the page shows once it is done: its text, each save control with
+// the bytes it saves (base64), whether a failure is an alert, and where
+// the focus is.
+async function seen() {
+	const saved = [];
+	for (const a of document.querySelectorAll('a[download]')) {
+		const bytes = new Uint8Array(await window.watched.blobs[a.href]
+			.arrayBuffer());
+		let text = '';
+		for (let i = 0; i < bytes.length; i += 0x8000)
+			text += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
+		saved.push({download: a.getAttribute('download'),
+			blob: a.href.startsWith('blob:'), base64: btoa(text)});
+	}
+	const focus = document.activeElement;
+	return {text: document.getElementById('result').innerText, saved,
+		alert: !!document.querySelector('#result [role=alert]'),
+		focus: focus.closest('#result') ? focus.className || focus.tagName :
+			focus.id, violations: window.watched.violations,
+		disabled: document.getElementById('file').disabled};
+}
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+async function until(tab, state, seconds = 60) {
+	for (let i = 0; i < seconds * 10; i++) {
+		if (await tab.run(async () => document.body.dataset.state) === state)
+			return;
+		await sleep(100);
+	}
+	throw new Error(`the page is not ${state} after ${seconds} s`);
+}
+
+const path = (file) => file.replace(/^EXAMPLES/, EXAMPLES)
+	.replace(/^(?!\/)/, `${INPUTS}/`);
+
+// Chooses file in tab; returns what the page then shows.
+async function choose(tab, file, seconds) {
+	await tab.choose(path(file));
+	await until(tab, 'done', seconds);
+	return tab.run(seen);
+}
+
+async function opened() {
+	const tab = await browser.open(url);
+	await until(tab, 'ready');
+	await tab.run(watch);
+	return tab;
+}
+
+// Checks what the page shows for file against the row's says, want (the
+// images it saves) and more.
+function check(file, got, says, want, more = {}) {
+	for (const line of [says].flat())
+		assert.ok(got.text.includes(line), `${file}: does not say: ${line}\n${
+			got.text}`);
+	const wanted = want.map((name) => readFileSync(at(name)));
+	assert.deepEqual(got.saved.map((s) => Buffer.from(s.base64, 'base64')),
+		wanted, `${file}: saved other images`);
+	assert.ok(got.saved.every((s) => s.download === 'tovrin-fw.bin' && s.blob),
+		`${file}: a save control is not a blob: URL saving tovrin-fw.bin`);
+	for (const image of wanted) {
+		const size = `${image.length} bytes, SHA-256 ${sha256(image)}`;
+		assert.ok(got.text.includes(size), `${file}: no ${size}`);
+	}
+	assert.equal(got.alert, want.length === 0,
+		`${file}: a failure is an alert, and only a failure`);
+	assert.equal(got.focus, want.length === 0 ? 'failed' : more.focus ||
+		'image', `${file}: the focus is not on the result`);
+	assert.deepEqual(got.violations, [], `${file}: CSP violations`);
+	assert.equal(got.disabled, false, `${file}: the file control is disabled`);
 }
 
 const vendor = "found firmware in `Driver/WinXP/CnxEtU.sys' at offset 0x6a0";
+const same = {focus: 'P'};
 const rows = [
 	// file, what the page says, the images it saves
 	['EXAMPLES/vendor/driver.zip', vendor, ['image.bin']],
@@ -110,9 +211,31 @@ const rows = [
 		"found firmware in `sample-driver.sys' at offset 0x6a0", ['image.bin']],
 	['big.zip', "found firmware in `Driver/CnxEtU.sys' at offset 0x6a0",
 		['image.bin']],
-	['same.zip', "2 drivers in `same.zip' hold the same image", ['image.bin']],
-	['other.zip', "the drivers in `other.zip' hold different images",
-		['image.bin', 'other.bin']],
+	['same.zip', "2 drivers in `same.zip' hold the same image", ['image.bin'],
+		same],
+	['other.zip', ["the drivers in `other.zip' hold different images",
+		'such as tovrin-fw(1).bin: install it under the name tovrin-fw.bin'],
+	['image.bin', 'other.bin'], same],
+	['three.zip', "the drivers in `three.zip' hold different images",
+		['image.bin', 'other.bin'], same],
+	['mixed.zip', ["found firmware in `A/CnxEtU.sys'",
+		"no firmware in `B/CnxEtU.sys': file is not a DOS executable"],
+	['image.bin']],
+	['exact.zip', "found firmware in `CnxEtU.sys' at offset 0x6a0",
+		['image.bin']],
+	['exact.sys', "found firmware in `exact.sys' at offset 0x6a0",
+		['image.bin']],
+	['over.zip', ["no CnxEtU.sys in `over.zip' is small enough to be a driver",
+		"`CnxEtU.sys' in `over.zip' is 16777217 bytes, more than any driver " +
+		'(16777216): left out'], []],
+	['over.sys', "`over.sys' is neither a package that 7-Zip can read nor " +
+		'a driver: at 16777217 bytes it is larger than any driver (16777216 ' +
+		'bytes at most)', []],
+	['link.zip', ["`Driver/CnxEtU.sys' in `link.zip' is a symbolic link, no " +
+		'driver: left out', "no CnxEtU.sys in `link.zip', and it is no " +
+		'driver itself (file is not a DOS executable)'], []],
+	['understated.zip', "`understated.zip' is damaged: a CnxEtU.sys in it " +
+		'unpacks to more than the package says it holds', []],
 	['none.zip', "no CnxEtU.sys in `none.zip'", []],
 	['nofw.zip', "the one driver in `nofw.zip' holds no firmware\n\n" +
 		"no firmware in `Driver/CnxEtU.sys': file is not a DOS executable", []],
@@ -124,37 +247,129 @@ const rows = [
 	['cut.7z', 'it is damaged or cut short: fetch or copy it again', []],
 ];
 
-test('each file chosen, opened from disk', async () => {
-	const url = pathToFileURL(PAGE).href;
-	for (const [file, says, want] of rows) {
-		const path = file.replace(/^EXAMPLES/, EXAMPLES).replace(/^(?!\/)/,
-			`${dir}/`);
-		const got = await choose(url, path);
-		const wanted = want.map((name) => readFileSync(at(name)));
-		assert.ok(got.text.includes(says), `${file}: does not say: ${says}\n${
-			got.text}`);
-		assert.deepEqual(got.saved, wanted, `${file}: saved other images`);
-		for (const image of wanted) {
-			const size = `${image.length} bytes, SHA-256 ${sha256(image)}`;
-			assert.ok(got.text.includes(size), `${file}: no ${size}`);
+test(`${ENGINE}: each file chosen, opened from disk`, async () => {
+	for (const [file, says, want, more] of rows) {
+		const tab = await opened();
+		try {
+			check(file, await choose(tab, file), says, want, more);
+		} finally {
+			await tab.close();
 		}
-		assert.equal(!!got.alert, want.length === 0,
-			`${file}: a failure is an alert, and only a failure`);
-		assert.deepEqual(got.requests, [url], `${file}: made requests`);
 	}
 });
 
-test('served over http', async () => {
+// Inputs that froze the page or took all its memory when it copied the
+// file whole; each must end in seconds, with the page answering.
+const large = [
+	['bomb.zip', ["no CnxEtU.sys in `bomb.zip' is small enough to be a driver",
+		"`CnxEtU.sys' in `bomb.zip' is 5368709120 bytes, more than any " +
+		'driver (16777216): left out'], []],
+	['huge', ENGINE === 'webkit' ?
+		"this browser lets the page read `huge' only by copying it whole, " +
+		'and at 3221225472 bytes it is larger than the page copies' :
+		"`huge' is neither a package that 7-Zip can read nor a driver: at " +
+		'3221225472 bytes it is larger than any driver', []],
+	['many.zip', [vendor, '10000 drivers hold no firmware'], ['image.bin']],
+];
+
+test(`${ENGINE}: large and hostile inputs`, async () => {
+	for (const [file, says, want] of large) {
+		const tab = await opened();
+		try {
+			const got = await choose(tab, file, 120);
+			check(file, got, says, want);
+			assert.ok(got.text.split('\n').length < 40,
+				`${file}: a line for every driver`);
+		} finally {
+			await tab.close();
+		}
+	}
+});
+
+test(`${ENGINE}: one page, file after file, and cancelled`, async () => {
+	const tab = await opened();
+	try {
+		await tab.choose(path('many.zip'));
+		assert.equal(await tab.run(async () => [document.body.dataset.state,
+			document.getElementById('file').disabled].join()), 'busy,true',
+		'the file control is not disabled while the page works');
+		await until(tab, 'done');
+		const first = await tab.run(async () =>
+			document.querySelector('a[download]').href);
+		check('many.zip, then none.zip', await choose(tab, 'none.zip'),
+			"no CnxEtU.sys in `none.zip'", []);
+		assert.deepEqual(await tab.run(async () => window.watched.revoked),
+			[first], 'the first image was not released');
+
+		await tab.choose(path('many.zip'));
+		await tab.run(async () => document.getElementById('cancel').click());
+		assert.equal(await tab.run(async () => [document.body.dataset.state,
+			document.getElementById('file').disabled,
+			document.getElementById('busy').hidden,
+			document.activeElement.id].join()), 'ready,false,true,file',
+		'not ready at once after Cancel');
+		check('cancelled, then driver.zip', await choose(tab,
+			'EXAMPLES/vendor/driver.zip'), vendor, ['image.bin']);
+	} finally {
+		await tab.close();
+	}
+});
+
+// Nothing leaves the page, whatever its scripts try; its own style and
+// scripts are allowed.
+test(`${ENGINE}: the page connects nowhere`, async () => {
+	let hits = 0;
+	const server = createServer((req, res) => {
+		hits++;
+		res.end('x');
+	});
+	await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+	const tab = await opened();
+	try {
+		const there = `127.0.0.1:${server.address().port}`;
+		const got = await tab.run(async (there) => {
+			const tries = [
+				() => fetch(`http://${there}/fetch`),
+				() => {
+					const x = new XMLHttpRequest();
+					x.open('GET', `http://${there}/xhr`);
+					x.send();
+				},
+				() => new WebSocket(`ws://${there}/ws`),
+				() => (new Image().src = `http://${there}/image.png`),
+			];
+			for (const t of tries) {
+				try {
+					await t();
+				} catch {
+					// Refused, as it must be.
+				}
+			}
+			await new Promise((resolve) => setTimeout(resolve, 1000));
+			return {violations: window.watched.violations.length,
+				style: getComputedStyle(document.body).backgroundColor};
+		}, there);
+		assert.equal(hits, 0, 'the page reached the server');
+		assert.equal(got.violations, 4, 'not every try was a CSP violation');
+		assert.equal(got.style, 'rgb(250, 250, 250)', 'the page is not styled');
+	} finally {
+		await tab.close();
+		server.close();
+	}
+});
+
+test(`${ENGINE}: served over http`, async () => {
 	const html = readFileSync(PAGE);
 	const server = createServer((req, res) => res.end(html));
 	await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+	const tab = await browser.open(`http://127.0.0.1:${server.address().port}/`);
 	try {
-		const url = `http://127.0.0.1:${server.address().port}/`;
-		const got = await choose(url, join(EXAMPLES, 'vendor', 'driver.zip'));
-		assert.ok(got.text.includes(vendor), got.text);
-		assert.deepEqual(got.saved, [readFileSync(at('image.bin'))]);
-		assert.deepEqual(got.requests, [url]);
+		await until(tab, 'ready');
+		await tab.run(watch);
+		check('over http', await choose(tab, 'EXAMPLES/vendor/driver.zip'),
+			vendor, ['image.bin']);
 	} finally {
+		await tab.close();
 		server.close();
 	}
 });

@@ -1,7 +1,9 @@
-// Builds the page as one file: index.html with the style, 7-Zip's module,
-// both WebAssembly modules (base64) and page.js inlined, and 7-Zip's
-// licence texts.  The page's Content-Security-Policy allows exactly these
-// inline scripts and style, by their SHA-256, and no connection at all.
+// Builds the page as one file: index.html with the style, both
+// WebAssembly modules (base64), the worker's script (7-Zip's module and
+// worker.js, as a string the page starts its worker from) and page.js
+// inlined, and 7-Zip's licence texts.  The page's Content-Security-Policy
+// allows exactly these inline scripts and style, by their SHA-256, workers
+// from the page's own blob: URLs, and no connection at all.
 // The output depends on its inputs alone, so two builds give one file.
 //
 //   node build.mjs OUT LOCATOR_WASM NODE_MODULES
@@ -21,12 +23,12 @@ const sevenZip = (name) => readFileSync(join(modules, '7z-wasm', name));
 // An HTML parser reads every line end as LF: so must the hashes below.
 const lf = (text) => text.replace(/\r\n?/g, '\n');
 
+const worker = `${lf(sevenZip('7zz.umd.js').toString())}\n${source('worker.js')}`;
 const scripts = [
-	lf(sevenZip('7zz.umd.js').toString()),
 	`const WASM = ${JSON.stringify({
 		sevenZip: sevenZip('7zz.wasm').toString('base64'),
 		locator: readFileSync(locator).toString('base64'),
-	})};`,
+	})};\nconst WORKER = ${JSON.stringify(worker)};`,
 	source('page.js'),
 ];
 const style = source('page.css');
@@ -41,6 +43,7 @@ const csp = [
 	"default-src 'none'",
 	`script-src 'wasm-unsafe-eval' ${scripts.map(hash).join(' ')}`,
 	`style-src ${hash(style)}`,
+	'worker-src blob:',
 	'img-src data:',
 	"form-action 'none'",
 	"base-uri 'none'",

@@ -1,16 +1,15 @@
-// The page: the vendor's package, every CnxEtU.sys in it, tovrin-fw's own
-// locator on each (compiled to WebAssembly), and tovrin-fw.bin to save.
-// Nothing leaves the browser.  SevenZip (7-Zip's module) and WASM (both
-// modules' code, in base64) come from the scripts the build puts first.
-/* global SevenZip, WASM */
+// The page: the chosen file goes to a worker, which finds every
+// CnxEtU.sys in it and runs tovrin-fw's own locator on each; the page shows
+// what it found and saves tovrin-fw.bin.  Nothing leaves the browser.
+// WASM (both modules, in base64) and WORKER (the worker's script) come
+// from the script that the build puts first.
+/* global WASM, WORKER */
 'use strict';
 
 (() => {
-	// How much of the chosen file is read at a time: enough to be quick,
-	// little enough to show progress on a CD image.
+	// How much of the file the page hands over at a time, where the
+	// worker cannot read it where it lies.
 	const CHUNK = 16 << 20;
-	// The largest driver the locator takes, as tovrin-fw.
-	const INT32_MAX = 0x7fffffff;
 
 	const $ = (id) => document.getElementById(id);
 	const input = $('file');
@@ -18,6 +17,7 @@
 	const busy = $('busy');
 	const step = $('step');
 	const progress = $('progress');
+	const cancel = $('cancel');
 	const result = $('result');
 
 	function decode(base64) {
@@ -28,136 +28,12 @@
 		return bytes;
 	}
 
-	// Compiled once; every use instantiates its own, with a fresh memory.
-	const sevenZipCode = WebAssembly.compile(decode(WASM.sevenZip));
-	const locatorCode = WebAssembly.compile(decode(WASM.locator));
-
-	// 7-Zip, run as its command line is; run() returns the exit status
-	// (null when 7-Zip stopped by throwing, as it does on some damaged
-	// packages) and the lines it wrote.
-	async function sevenZip() {
-		const code = await sevenZipCode;
-		const out = [];
-		const err = [];
-		const module = await SevenZip({
-			instantiateWasm(imports, done) {
-				WebAssembly.instantiate(code, imports).then(
-					(instance) => done(instance, code));
-				return {};
-			},
-			print: (line) => out.push(line),
-			printErr: (line) => err.push(line),
-		});
-		return {
-			fs: module.FS,
-			run(args) {
-				out.length = 0;
-				err.length = 0;
-				let status = null;
-				try {
-					status = module.callMain(args);
-				} catch (e) {
-					// A C++ exception that 7-Zip did not catch.
-				}
-				return {status, out: [...out], err: [...err]};
-			},
-		};
-	}
-
-	// Copies file into 7-Zip's file system as path: one buffer of the
-	// file's size, filled a chunk at a time, so that a CD image is held
-	// once and its reading shows.
-	async function copyIn(fs, file, path) {
-		fs.writeFile(path, new Uint8Array(0));
-		fs.truncate(path, file.size);
-		const stream = fs.open(path, 'r+');
-		try {
-			for (let pos = 0; pos < file.size; pos += CHUNK) {
-				const chunk = new Uint8Array(await file.slice(
-					pos, pos + CHUNK).arrayBuffer());
-				fs.write(stream, chunk, 0, chunk.length, pos);
-				progress.value = pos + chunk.length;
-			}
-		} finally {
-			fs.close(stream);
-		}
-	}
-
-	// The regular files under dir, as [{path, bytes}] with paths relative
-	// to dir, in order.
-	function files(fs, dir, prefix = '') {
-		const found = [];
-		for (const name of fs.readdir(dir).sort()) {
-			if (name === '.' || name === '..')
-				continue;
-			const mode = fs.lstat(`${dir}/${name}`).mode;
-			if (fs.isDir(mode))
-				found.push(...files(fs, `${dir}/${name}`,
-					`${prefix}${name}/`));
-			else if (fs.isFile(mode))
-				found.push({path: prefix + name,
-					bytes: fs.readFile(`${dir}/${name}`)});
-		}
-		return found;
-	}
-
-	// Every CnxEtU.sys in the package at /in, in any folder and any
-	// letter case: {drivers}, or {notPackage} when 7-Zip knows no such
-	// package, or {damaged: 7-Zip's reason} when it cannot read it
-	// through.
-	function unpack(sz) {
-		sz.fs.mkdir('/x');
-		const r = sz.run(['x', '-y', '-bsp0', '-bso0', '-ssc-', '-o/x',
-			'/in', '-ir!cnxetu.sys']);
-		// 1 is a warning, such as data behind the package's end.
-		if (r.status === 0 || r.status === 1)
-			return {drivers: files(sz.fs, '/x')};
-		if (r.err.includes('Cannot open the file as archive'))
-			return {notPackage: true};
-		const why = r.err.filter((l) => l && l !== 'ERRORS:' &&
-			l !== 'ERROR: /in').map((l) => l.replace(/^ERROR: /, ''));
-		return {damaged: why.join('; ') ||
-			'it could not read the package through'};
-	}
-
-	// tovrin-fw's locator on a driver's bytes: {offset, image}, or
-	// {reason} in the locator's own words.
-	async function locate(bytes) {
-		if (bytes.length > INT32_MAX)
-			return {reason: 'Value too large for defined data type'};
-		const {exports: fw} =
-			await WebAssembly.instantiate(await locatorCode);
-		// The bytes go above all the module uses: it allocates nothing.
-		const at = fw.memory.grow(Math.ceil(bytes.length / 65536)) * 65536;
-		new Uint8Array(fw.memory.buffer, at, bytes.length).set(bytes);
-		const offset = fw.locate(at, bytes.length);
-		const memory = new Uint8Array(fw.memory.buffer);
-		if (offset < 0) {
-			const why = fw.reason();
-			return {reason: new TextDecoder().decode(
-				memory.subarray(why, memory.indexOf(0, why)))};
-		}
-		return {offset, image: memory.slice(at + offset,
-			at + offset + fw.image_size())};
-	}
-
-	// The SHA-256 of each image, by 7-Zip's h command.
-	async function sha256(images) {
-		const sz = await sevenZip();
-		sz.fs.mkdir('/h');
-		images.forEach((image, i) => sz.fs.writeFile(`/h/${i}`, image));
-		const r = sz.run(['h', '-scrcSHA256', '-ba', '-bsp0',
-			...images.map((_, i) => `/h/${i}`)]);
-		const sums = [];
-		for (const line of r.out) {
-			const m = /^([0-9a-f]{64}) +\d+ +(\d+)$/.exec(line);
-			if (m)
-				sums[Number(m[2])] = m[1];
-		}
-		if (sums.filter(Boolean).length !== images.length)
-			throw new Error('7-Zip computed no SHA-256');
-		return sums;
-	}
+	// Compiled once, and handed to each worker.
+	const code = Promise.all([WASM.sevenZip, WASM.locator].map(
+		(base64) => WebAssembly.compile(decode(base64))))
+		.then(([sevenZip, locator]) => ({sevenZip, locator}));
+	const script = URL.createObjectURL(new Blob([WORKER],
+		{type: 'text/javascript'}));
 
 	// What tovrin-fw prints for an image at offset: printf's %#x.
 	const hex = (offset) => offset === 0 ? '0' : `0x${offset.toString(16)}`;
@@ -169,17 +45,22 @@
 		return e;
 	}
 
-	function code(text) {
-		return element('pre', {}, element('code', {}, text));
+	const command = (text) => element('pre', {}, element('code', {}, text));
+	const paragraphs = (lines) => lines.map((l) => element('p', {}, l));
+
+	// The drivers without firmware: a line each for a few, a summary of
+	// many, never thousands of paragraphs.
+	function skipped(list = []) {
+		const lines = list.map((s) => `no firmware in \`${s.path}': ${
+			s.reason}`);
+		if (lines.length <= 3)
+			return paragraphs(lines);
+		return [element('details', {className: 'skipped'},
+			element('summary', {}, `${lines.length} drivers hold no firmware`),
+			element('pre', {}, lines.join('\n')))];
 	}
 
 	let urls = [];
-
-	function fail(message, notes = []) {
-		result.append(element('div', {className: 'failed', role: 'alert'},
-			element('p', {}, message),
-			...notes.map((n) => element('p', {}, n))));
-	}
 
 	// One image: the line tovrin-fw prints, its size and SHA-256, and a
 	// control that saves it as tovrin-fw.bin.
@@ -196,115 +77,130 @@
 				download: 'tovrin-fw.bin'}, label)));
 	}
 
-	function next() {
+	function next(several) {
 		return element('div', {className: 'next'},
 			element('h2', {}, 'Next, on the modem\'s computer'),
 			element('ol', {},
 				element('li', {},
 					'Copy tovrin-fw.bin over, and install it as root ' +
 					'where the kernel\'s firmware loader looks for it:',
-					code('install -D -m 0644 tovrin-fw.bin ' +
-						'/lib/firmware/tovrin-fw.bin')),
+					command('install -D -m 0644 tovrin-fw.bin ' +
+						'/lib/firmware/tovrin-fw.bin'),
+					...(several ? [element('p', {}, 'The browser may save a ' +
+						'second file under another name, such as ' +
+						'tovrin-fw(1).bin: install it under the name ' +
+						'tovrin-fw.bin all the same, as in ' +
+						'install -D -m 0644 \'tovrin-fw(1).bin\' ' +
+						'/lib/firmware/tovrin-fw.bin.')] : [])),
 				element('li', {},
 					'Plug the modem in (again), and see as root ' +
 					'whether the kernel loaded it:',
-					code('dmesg | grep -i firmware'))));
+					command('dmesg | grep -i firmware'))));
 	}
 
-	// The installer's rules: every driver is tried, identical images
-	// give one, different ones are each offered.
-	async function fromDrivers(name, drivers) {
-		const found = [];
-		const notes = [];
-		for (const driver of drivers) {
-			const r = await locate(driver.bytes);
-			if (r.reason)
-				notes.push(`no firmware in \`${driver.path}': ${r.reason}`);
-			else
-				found.push({path: driver.path, ...r});
-		}
-		if (found.length === 0) {
-			fail(drivers.length === 1 ?
-				`the one driver in \`${name}' holds no firmware` :
-				`none of the ${drivers.length} drivers in \`${
-					name}' holds the firmware`, notes);
-			return;
-		}
-		const sums = await sha256(found.map((f) => f.image));
-		found.forEach((f, i) => (f.sum = sums[i]));
-		const images = found.filter((f, i) => sums.indexOf(f.sum) === i);
-		notes.forEach((n) => result.append(element('p', {}, n)));
-		if (images.length === 1) {
-			if (found.length > 1)
-				result.append(element('p', {}, `${found.length
-				} drivers in \`${name}' hold the same image`));
-			result.append(image(images[0], 'Save tovrin-fw.bin'));
+	// What the worker found: the images and their save controls first,
+	// then what was left out; or the refusal, as an alert.
+	function show(name, r) {
+		let first;
+		if (r.refusal) {
+			first = element('div', {className: 'failed', role: 'alert',
+				tabIndex: -1}, element('p', {}, r.refusal),
+			...paragraphs(r.notes || []), ...skipped(r.skipped));
+			result.append(first);
 		} else {
-			result.append(element('p', {}, `the drivers in \`${name
-			}' hold different images: save the one for the newest ` +
-				'Windows that its folder names'));
-			for (const f of images)
-				result.append(image(f, `Save tovrin-fw.bin from ${f.path}`));
+			const several = r.images.length > 1;
+			const images = r.images.map((found) => image(found, several ?
+				`Save tovrin-fw.bin from ${found.path}` : 'Save tovrin-fw.bin'));
+			if (several)
+				result.append(element('p', {}, `the drivers in \`${name
+				}' hold different images: save the one for the newest ` +
+					'Windows that its folder names'));
+			else if (r.found > 1)
+				result.append(element('p', {}, `${r.found} drivers in \`${
+					name}' hold the same image`));
+			first = result.firstChild || images[0];
+			first.tabIndex = -1;
+			result.append(...images, next(several),
+				...paragraphs(r.notes || []), ...skipped(r.skipped));
 		}
-		result.append(next());
+		first.focus();
+		first.scrollIntoView({block: 'start'});
 	}
 
-	async function take(file) {
-		const name = file.name;
-		const sz = await sevenZip();
-		step.textContent = `Reading ${name}`;
-		progress.max = file.size || 1;
-		progress.value = 0;
-		busy.hidden = false;
-		await copyIn(sz.fs, file, '/in');
+	let worker = null;
+	let chosen = '';
 
-		step.textContent = `Looking for CnxEtU.sys in ${name}`;
-		progress.removeAttribute('value');
-		// 7-Zip holds the page while it runs: show the step first.
-		await new Promise((r) => requestAnimationFrame(() => setTimeout(r)));
-		const pkg = unpack(sz);
-		if (pkg.drivers && pkg.drivers.length > 0)
-			return fromDrivers(name, pkg.drivers);
-
-		// No package, or one without a driver: the file may be the
-		// driver itself, whatever its name.
-		const bytes = sz.fs.readFile('/in');
-		const self = await locate(bytes);
-		if (!self.reason)
-			return fromDrivers(name, [{path: name, bytes}]);
-		if (pkg.damaged)
-			fail(`\`${name}' is damaged or cut short (7-Zip: ${
-				pkg.damaged}): fetch or copy it again`);
-		else if (pkg.notPackage)
-			fail(`\`${name}' is neither a package that 7-Zip can read ` +
-				`nor a driver (${self.reason}); if it is the vendor's ` +
-				'package, it is damaged or cut short: fetch or copy it again');
-		else
-			fail(`no CnxEtU.sys in \`${name}', and it is no driver ` +
-				`itself (${self.reason})`);
+	function finish(state) {
+		worker?.terminate();
+		worker = null;
+		busy.hidden = true;
+		input.disabled = false;
+		result.setAttribute('aria-busy', 'false');
+		document.body.dataset.state = state;
 	}
 
 	async function choose(file) {
-		if (!file)
+		if (!file || worker)
 			return;
+		chosen = file.name;
 		urls.forEach((url) => URL.revokeObjectURL(url));
 		urls = [];
 		result.replaceChildren();
 		result.setAttribute('aria-busy', 'true');
 		document.body.dataset.state = 'busy';
 		input.disabled = true;
+		step.textContent = `Reading ${file.name}`;
+		progress.removeAttribute('value');
+		busy.hidden = false;
+		cancel.focus();
+
+		const w = worker = new Worker(script);
+		const fail = (why) => {
+			if (w !== worker)
+				return;
+			show(file.name, {refusal: `cannot read \`${file.name}': ${why}`});
+			finish('done');
+		};
+		w.onerror = (e) => {
+			e.preventDefault();
+			fail(e.message || 'the worker stopped');
+		};
+		w.onmessage = ({data}) => {
+			if (w !== worker)
+				return;
+			if (data.step) {
+				step.textContent = data.step;
+				if (data.max > 0) {
+					progress.max = data.max;
+					progress.value = data.value;
+				} else {
+					progress.removeAttribute('value');
+				}
+			} else if ('more' in data) {
+				// The worker cannot read the file: the next chunk.
+				if (data.more >= file.size)
+					return w.postMessage({});
+				file.slice(data.more, data.more + CHUNK).arrayBuffer().then(
+					(bytes) => w.postMessage({bytes}, [bytes]),
+					(e) => w.postMessage({error: e.message || String(e)}));
+			} else if (data.done) {
+				show(file.name, data.done);
+				finish('done');
+			}
+		};
 		try {
-			await take(file);
+			w.postMessage({file, code: await code});
 		} catch (e) {
-			fail(`cannot read \`${file.name}': ${e.message || e}`);
-		} finally {
-			busy.hidden = true;
-			input.disabled = false;
-			result.setAttribute('aria-busy', 'false');
-			document.body.dataset.state = 'done';
+			fail(e.message || e);
 		}
 	}
 
+	cancel.addEventListener('click', () => {
+		finish('ready');
+		result.append(element('p', {}, `Stopped: nothing was taken from \`${
+			chosen}'.`));
+		input.focus();
+	});
 	input.addEventListener('change', () => choose(input.files[0]));
 	drop.addEventListener('dragover', (e) => {
 		e.preventDefault();
@@ -316,8 +212,7 @@
 	window.addEventListener('drop', (e) => {
 		e.preventDefault();
 		drop.classList.remove('over');
-		if (!input.disabled)
-			choose(e.dataTransfer.files[0]);
+		choose(e.dataTransfer.files[0]);
 	});
 	document.body.dataset.state = 'ready';
 })();

@@ -1,0 +1,384 @@
+// The page's worker: 7-Zip and tovrin-fw's locator, away from the page so
+// that it answers throughout.  It reads the chosen file where it lies
+// where the browser lets a worker read it; elsewhere the page hands it over
+// in chunks.  It lists the package before it unpacks anything, and leaves
+// out what cannot be a driver, as tovrin-fw-install does.  SevenZip,
+// 7-Zip's module, comes from the script that the build puts before this.
+/* global SevenZip, FileReaderSync */
+'use strict';
+
+// Real drivers are well under 1 MiB: a larger CnxEtU.sys is damaged or
+// hostile, and is left out unread (tovrin-fw-install's bound).
+const MAX = 16 << 20;
+// Where the worker cannot read the file, it is copied whole: no further.
+const COPY_MAX = 1 << 30;
+const DRIVER = /(^|\/)cnxetu\.sys$/i;
+
+let code; // the compiled modules, {sevenZip, locator}, from the page
+let chunk; // takes the page's next chunk while the file is copied
+let fw; // the locator's instance, and where the driver goes in its memory
+let at;
+
+const post = (message, transfer) => postMessage(message, transfer || []);
+
+// Progress, at most ten times a second.
+let shown = 0;
+function step(text, value, max, now) {
+	if (!now && Date.now() - shown < 100)
+		return;
+	shown = Date.now();
+	post({step: text, value, max});
+}
+
+// Whether this browser lets a worker read the file where it lies.
+function readable(file) {
+	try {
+		new FileReaderSync().readAsArrayBuffer(file.slice(0, 1));
+		return true;
+	} catch {
+		return false;
+	}
+}
+
+// The file's bytes, from the page a chunk at a time, into one buffer of
+// the file's size: held once.  (Where a worker cannot read the file, it
+// cannot read a Blob of its own making either.)
+function copy(file) {
+	const bytes = new Uint8Array(file.size);
+	let size = 0;
+	return new Promise((resolve, reject) => {
+		chunk = ({bytes: part, error}) => {
+			if (error)
+				return reject(new Error(error));
+			if (!part)
+				return resolve(bytes.subarray(0, size));
+			bytes.set(new Uint8Array(part), size);
+			size += part.byteLength;
+			step(`Reading ${file.name}`, size, file.size);
+			post({more: size});
+		};
+		post({more: 0});
+	});
+}
+
+// The file at /in/pkg in an instance's file system: the File itself, read
+// where it lies, or the worker's copy, shared without copying it again.
+function mount(module, source) {
+	const fs = module.FS;
+	fs.mkdir('/in');
+	if (source instanceof Uint8Array) {
+		fs.writeFile('/in/pkg', new Uint8Array(0));
+		const node = fs.lookupPath('/in/pkg').node;
+		node.contents = source;
+		node.usedBytes = source.length;
+	} else {
+		fs.mount(module.WORKERFS, {blobs: [{name: 'pkg', data: source}]},
+			'/in');
+		const node = fs.lookupPath('/in/pkg').node;
+		node.stream_ops = {...node.stream_ops, read: cached(source)};
+	}
+}
+
+// Reads of the File a block at a time, the last few kept: each read of the
+// File costs the same however short, and 7-Zip reads a package's
+// headers a few bytes at a time.
+function cached(file) {
+	const BLOCK = 1 << 20;
+	const blocks = new Map();
+	const reader = new FileReaderSync();
+	return (stream, buffer, offset, length, position) => {
+		let done = 0;
+		while (done < length && position + done < file.size) {
+			const i = Math.floor((position + done) / BLOCK);
+			let block = blocks.get(i);
+			if (!block) {
+				block = new Uint8Array(reader.readAsArrayBuffer(
+					file.slice(i * BLOCK, (i + 1) * BLOCK)));
+				blocks.set(i, block);
+				if (blocks.size > 16)
+					blocks.delete(blocks.keys().next().value);
+			}
+			const from = position + done - i * BLOCK;
+			const part = block.subarray(from, from + length - done);
+			buffer.set(part, offset + done);
+			done += part.length;
+		}
+		return done;
+	};
+}
+
+const sizeOf = (source) => source.size ?? source.length;
+const read = (source) => source instanceof Uint8Array ? source :
+	new Uint8Array(new FileReaderSync().readAsArrayBuffer(source));
+
+// One run of 7-Zip, as its command line, on a fresh instance with source,
+// the file, at /in/pkg; setup(fs) prepares its file system first.  status is null
+// when 7-Zip stopped by throwing, as it does on some damaged packages.
+async function sevenZip(source, args, setup) {
+	const out = [];
+	const err = [];
+	const module = await SevenZip({
+		instantiateWasm(imports, done) {
+			WebAssembly.instantiate(code.sevenZip, imports).then(
+				(instance) => done(instance, code.sevenZip));
+			return {};
+		},
+		print: (line) => out.push(line),
+		printErr: (line) => err.push(line),
+	});
+	const fs = module.FS;
+	if (source)
+		mount(module, source);
+	setup?.(fs);
+	let status = null;
+	try {
+		status = module.callMain(args);
+	} catch {
+		// A C++ exception that 7-Zip did not catch.
+	}
+	return {fs, status, out, err};
+}
+
+// 7-Zip's reasons, on one line.
+function why(err) {
+	return err.filter((l) => l && l !== 'ERRORS:' && !/^ERROR: \/in\/pkg$/
+		.test(l)).map((l) => l.replace(/^ERROR: /, '')).join('; ') ||
+		'it could not read the package through';
+}
+
+// The package's entries from 7-Zip's technical listing, as
+// [{Path, Size, Folder, Attributes, ...}]; or {notPackage}, or {damaged}.
+async function list(source) {
+	const r = await sevenZip(source, ['l', '-slt', '-ba', '-bsp0', '/in/pkg']);
+	const entries = [];
+	for (const line of r.out) {
+		const m = /^([A-Za-z][A-Za-z ]*) = (.*)$/.exec(line);
+		if (m && m[1] === 'Path')
+			entries.push({Path: m[2]});
+		else if (m && entries.length > 0)
+			entries[entries.length - 1][m[1]] = m[2];
+	}
+	if (r.err.some((l) => l.includes('Cannot open the file as archive')))
+		return {notPackage: true};
+	if (r.status === null || (r.status > 1 && entries.length === 0))
+		return {damaged: why(r.err)};
+	return {entries};
+}
+
+// tovrin-fw's locator, instantiated once: it keeps no state between
+// calls.  The drivers go above all the module uses: it allocates nothing.
+async function locator() {
+	if (!fw) {
+		fw = (await WebAssembly.instantiate(code.locator)).exports;
+		at = fw.memory.grow(1) * 65536;
+	}
+}
+
+// The locator on a driver's bytes: {offset, image}, or {reason} in the
+// locator's own words.
+function locate(bytes) {
+	const room = fw.memory.buffer.byteLength - at;
+	if (bytes.length > room)
+		fw.memory.grow(Math.ceil((bytes.length - room) / 65536));
+	new Uint8Array(fw.memory.buffer, at, bytes.length).set(bytes);
+	const offset = fw.locate(at, bytes.length);
+	const memory = new Uint8Array(fw.memory.buffer);
+	if (offset < 0) {
+		const reason = fw.reason();
+		return {reason: new TextDecoder().decode(
+			memory.subarray(reason, memory.indexOf(0, reason)))};
+	}
+	return {offset, image: memory.slice(at + offset,
+		at + offset + fw.image_size())};
+}
+
+// The file itself as the driver, read only within the bound.
+function itself(source) {
+	if (sizeOf(source) > MAX)
+		return {tooLarge: `at ${sizeOf(source)} bytes it is larger than any ` +
+			`driver (${MAX} bytes at most)`};
+	return locator().then(() => locate(read(source)));
+}
+
+// The SHA-256 of each image, by 7-Zip's h command.
+async function sha256(images) {
+	const r = await sevenZip(null, ['h', '-scrcSHA256', '-ba', '-bsp0',
+		...images.map((_, i) => `/h/${i}`)], (fs) => {
+		fs.mkdir('/h');
+		images.forEach((image, i) => fs.writeFile(`/h/${i}`, image));
+	});
+	const sums = [];
+	for (const line of r.out) {
+		const m = /^([0-9a-f]{64}) +\d+ +(\d+)$/.exec(line);
+		if (m)
+			sums[Number(m[2])] = m[1];
+	}
+	if (sums.filter(Boolean).length !== images.length)
+		throw new Error('7-Zip computed no SHA-256');
+	return sums;
+}
+
+const size = (e) => (/^\d+$/.test(e.Size) ? Number(e.Size) : MAX);
+
+// Unpacks every CnxEtU.sys but those in skip, running each through the
+// locator as 7-Zip closes it, and emptying it then: one driver is held at
+// a time.  Nothing 7-Zip writes may pass the bound, nor all of it the
+// sizes the package states, whatever the package's data holds.  Returns
+// {drivers: [{path, offset, image} or {path, reason}]}, {damaged} or
+// {overrun}.
+async function unpack(source, name, skip, stated) {
+	let written = 0;
+	let overrun = false;
+	const drivers = [];
+	const r = await sevenZip(source, ['x', '-y', '-bsp0', '-bso0', '-ssc-',
+		'-scsUTF-8', '-o/x', '/in/pkg', '-ir!cnxetu.sys', '-x@/skip'], (fs) => {
+		fs.writeFile('/skip', skip.map((e) => e.Path).join('\n') + '\n');
+		const {write, close} = fs;
+		fs.write = (stream, buffer, offset, length, position, canOwn) => {
+			if (stream.path.startsWith('/x/')) {
+				const end = (position ?? stream.position) + length;
+				if (end > MAX || written + length > stated) {
+					overrun = true;
+					throw new fs.ErrnoError(22); // EFBIG
+				}
+				written += length;
+				step(`Unpacking CnxEtU.sys from ${name}`, written, stated);
+			}
+			return write(stream, buffer, offset, length, position, canOwn);
+		};
+		let reading = false; // readFile closes the file too
+		fs.close = (stream) => {
+			const path = stream.path;
+			close(stream);
+			if (reading || !path.startsWith('/x/') || overrun ||
+				!fs.isFile(fs.lstat(path).mode))
+				return;
+			reading = true;
+			const bytes = fs.readFile(path);
+			reading = false;
+			drivers.push({path: path.slice(3), ...locate(bytes)});
+			fs.truncate(path, 0);
+		};
+	});
+	if (overrun)
+		return {overrun: true};
+	if (r.status !== 0 && r.status !== 1) // 1 is a warning
+		return {damaged: why(r.err)};
+	return {drivers};
+}
+
+// Every CnxEtU.sys in the package, each through the locator; identical
+// images give one.  Returns what the page shows.
+async function drivers(source, name, entries) {
+	const notes = [];
+	const skip = [];
+	let n = 0;
+	let taken = 0;
+	let stated = 0;
+	for (const e of entries) {
+		if (!DRIVER.test(e.Path))
+			continue;
+		const path = e.Path.replace(/^\.\//, '');
+		if (e.Folder === '+' || /^D/.test(e.Attributes || '')) {
+			skip.push(e);
+		} else if (/(^| )l[-rwxsStT]{9}$/.test(e.Attributes || '')) {
+			notes.push(`\`${path}' in \`${name}' is a symbolic link, ` +
+				'no driver: left out');
+			skip.push(e);
+		} else if (size(e) > MAX) {
+			n++;
+			notes.push(`\`${path}' in \`${name}' is ${size(e)} bytes, more ` +
+				`than any driver (${MAX}): left out`);
+			skip.push(e);
+		} else {
+			n++;
+			taken++;
+			stated += size(e);
+		}
+	}
+	if (n === 0)
+		return {n, notes};
+	if (taken === 0)
+		return {refusal: `no CnxEtU.sys in \`${name}' is small enough to ` +
+			'be a driver', notes};
+
+	await locator();
+	const got = await unpack(source, name, skip, stated);
+	if (got.overrun)
+		return {refusal: `\`${name}' is damaged: a CnxEtU.sys in it ` +
+			'unpacks to more than the package says it holds; fetch or ' +
+			'copy it again', notes};
+	if (got.damaged)
+		return {damaged: got.damaged, notes};
+	const byPath = (x, y) => (x.path < y.path ? -1 : x.path > y.path ? 1 : 0);
+	const hits = got.drivers.filter((d) => d.image).sort(byPath);
+	const skipped = got.drivers.filter((d) => d.reason).sort(byPath);
+	if (hits.length === 0)
+		return {refusal: n === 1 ?
+			`the one driver in \`${name}' holds no firmware` :
+			`none of the ${n} drivers in \`${name}' holds the firmware`,
+		notes, skipped};
+	const sums = await sha256(hits.map((h) => h.image));
+	const images = [];
+	hits.forEach((h, i) => {
+		if (!images.some((image) => image.sum === sums[i]))
+			images.push({...h, sum: sums[i]});
+	});
+	return {images, found: hits.length, notes, skipped};
+}
+
+async function run(file) {
+	const name = file.name;
+	let source = file;
+	if (!readable(file)) {
+		if (file.size > COPY_MAX)
+			return {refusal: `this browser lets the page read \`${name}' ` +
+				`only by copying it whole, and at ${file.size} bytes it is ` +
+				`larger than the page copies (${COPY_MAX}): open the page ` +
+				'in Firefox or Chromium, or choose the CnxEtU.sys taken out ' +
+				'of it'};
+		step(`Reading ${name}`, 0, file.size, true);
+		source = await copy(file);
+	}
+	step(`Looking for CnxEtU.sys in ${name}`, 0, 0, true);
+	const pkg = await list(source);
+	let r = pkg.entries ? await drivers(source, name, pkg.entries) : {};
+	if (r.images || r.refusal)
+		return r;
+
+	// No package, one without a driver, or a damaged one: the file may
+	// be the driver itself, whatever its name.
+	const damaged = r.damaged || pkg.damaged;
+	const self = await itself(source);
+	if (self.image) {
+		const [sum] = await sha256([self.image]);
+		return {images: [{path: name, ...self, sum}], found: 1};
+	}
+	if (damaged)
+		r.refusal = `\`${name}' is damaged or cut short (7-Zip: ${damaged
+		}): fetch or copy it again`;
+	else if (pkg.notPackage && self.tooLarge)
+		r.refusal = `\`${name}' is neither a package that 7-Zip can read ` +
+			`nor a driver: ${self.tooLarge}`;
+	else if (pkg.notPackage)
+		r.refusal = `\`${name}' is neither a package that 7-Zip can read ` +
+			`nor a driver (${self.reason}); if it is the vendor's package, ` +
+			'it is damaged or cut short: fetch or copy it again';
+	else
+		r.refusal = `no CnxEtU.sys in \`${name}', and it is no driver ` +
+			(self.tooLarge ? `itself: ${self.tooLarge}` :
+				`itself (${self.reason})`);
+	return r;
+}
+
+onmessage = ({data}) => {
+	if (data.file) {
+		code = data.code;
+		run(data.file).then((r) => post({done: r},
+			(r.images || []).map((image) => image.image.buffer)),
+		(e) => post({done: {refusal: `cannot read \`${data.file.name}': ${
+			e.message || e}`}}));
+	} else {
+		chunk(data);
+	}
+};
