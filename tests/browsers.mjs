@@ -14,6 +14,16 @@ import {join} from 'node:path';
 
 const expression = (body, arg) => `(${body})(${JSON.stringify(arg)})`;
 
+// A tab of Playwright's or Puppeteer's, which evaluate alike.
+function tab(page, choose) {
+	return {
+		page,
+		run: (body, arg) => page.evaluate(expression(body, arg)),
+		choose,
+		close: () => page.close(),
+	};
+}
+
 async function chromium(modules) {
 	const {chromium: engine} =
 		createRequire(import.meta.url)(join(modules, 'playwright-core'));
@@ -24,12 +34,7 @@ async function chromium(modules) {
 		async open(url) {
 			const page = await browser.newPage();
 			await page.goto(url);
-			return {
-				page,
-				run: (body, arg) => page.evaluate(expression(body, arg)),
-				choose: (path) => page.setInputFiles('#file', path),
-				close: () => page.close(),
-			};
+			return tab(page, (path) => page.setInputFiles('#file', path));
 		},
 		close: () => browser.close(),
 	};
@@ -45,12 +50,8 @@ async function firefox(modules) {
 		async open(url) {
 			const page = await browser.newPage();
 			await page.goto(url);
-			return {
-				page,
-				run: (body, arg) => page.evaluate(expression(body, arg)),
-				choose: async (path) => (await page.$('#file')).uploadFile(path),
-				close: () => page.close(),
-			};
+			return tab(page, async (path) =>
+				(await page.$('#file')).uploadFile(path));
 		},
 		close: () => browser.close(),
 	};

@@ -63,7 +63,7 @@ function copy(file) {
 
 // The file at /in/pkg in an instance's file system: the File itself, read
 // where it lies, or the worker's copy, shared without copying it again.
-function mount(module, source) {
+function mount(module, source, name) {
 	const fs = module.FS;
 	fs.mkdir('/in');
 	if (source instanceof Uint8Array) {
@@ -75,14 +75,14 @@ function mount(module, source) {
 		fs.mount(module.WORKERFS, {blobs: [{name: 'pkg', data: source}]},
 			'/in');
 		const node = fs.lookupPath('/in/pkg').node;
-		node.stream_ops = {...node.stream_ops, read: cached(source)};
+		node.stream_ops = {...node.stream_ops, read: cached(source, name)};
 	}
 }
 
 // Reads of the File a block at a time, the last few kept: each read of the
 // File costs the same however short, and 7-Zip reads a package's
 // headers a few bytes at a time.
-function cached(file) {
+function cached(file, name) {
 	const BLOCK = 1 << 20;
 	const blocks = new Map();
 	const reader = new FileReaderSync();
@@ -98,6 +98,7 @@ function cached(file) {
 				if (blocks.size > 16)
 					blocks.delete(blocks.keys().next().value);
 			}
+			step(`Reading ${name}`, position + done, file.size);
 			const from = position + done - i * BLOCK;
 			const part = block.subarray(from, from + length - done);
 			buffer.set(part, offset + done);
@@ -115,6 +116,7 @@ const read = (source) => source instanceof Uint8Array ? source :
 // the file, at /in/pkg; setup(fs) prepares its file system first.  status is null
 // when 7-Zip stopped by throwing, as it does on some damaged packages.
 async function sevenZip(source, args, setup) {
+	const name = source?.name;
 	const out = [];
 	const err = [];
 	const module = await SevenZip({
@@ -128,7 +130,7 @@ async function sevenZip(source, args, setup) {
 	});
 	const fs = module.FS;
 	if (source)
-		mount(module, source);
+		mount(module, source, name);
 	setup?.(fs);
 	let status = null;
 	try {
