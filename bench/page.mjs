@@ -46,7 +46,7 @@ function rendererPeak() {
 }
 
 // Chooses file on a fresh page; the time to the answer, its first line,
-// and the longest gap between the page's timer ticks (10 ms apart).
+// the renderer's peak memory before and after, and the longest gap between the page's timer ticks (10 ms apart).
 async function run(browser, file) {
 	const tab = await browser.open(page);
 	while (await tab.run(async () => document.body.dataset.state) !== 'ready')
@@ -68,8 +68,9 @@ async function run(browser, file) {
 	const ms = performance.now() - start;
 	const {text, gap} = await tab.run(async () => ({gap: window.gap,
 		text: document.getElementById('result').innerText}));
+	const peak = rendererPeak();
 	await tab.close();
-	return {ms, gap, empty, says: text.split('\n')[0]};
+	return {ms, gap, empty, peak, says: text.split('\n')[0]};
 }
 
 function sparse(path, size) {
@@ -130,7 +131,7 @@ try {
 			const r = await run(browser, file);
 			console.log(`chromium: ${what} (${(statSync(file).size / MB)
 				.toFixed(0)} MB): ${(r.ms / 1000).toFixed(2)} s; renderer's ` +
-				`peak ${rendererPeak() - r.empty} MB over the empty page's ${
+				`peak ${r.peak - r.empty} MB over the empty page's ${
 				r.empty} MB; longest wait ${r.gap.toFixed(0)} ms; "${r.says}"`);
 		} finally {
 			await browser.close();
