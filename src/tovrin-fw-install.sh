@@ -33,6 +33,15 @@ SOURCE - the vendor's package (zip, cabinet, self-extracting .exe, 7-Zip,
 ISO image), the CD drive, a folder (a mounted CD, an unpacked package), or
 the driver CnxEtU.sys itself
 
+The image goes to DIR/tovrin-fw.bin, mode 0644, where the kernel's firmware
+loader finds it (DIR is /lib/firmware unless --firmware-dir says otherwise).
+Packages are read with bsdtar (libarchive-tools); a folder or the driver
+itself needs nothing more.  Without network, carry the .deb files of
+libarchive-tools libarchive13 libxml2 libicu72 (Debian 12) or
+libarchive-tools libarchive13t64 libxml2 (Debian 13), fetched with
+apt-get download on the same release, and dpkg -i them; or use the offline
+page tovrin-fw.html on any computer.
+
 Options:
   --firmware-dir DIR   install into DIR (default /lib/firmware)
   --force              replace a DIR/tovrin-fw.bin that holds another image
@@ -88,7 +97,8 @@ case $fw in /*) ;; *) fw=$PWD/$fw ;; esac
 # way out both go, and so does each folder we made for DIR, from DIR up to
 # $made, the first of them, while it is empty.
 tmpdir=${TMPDIR:-/tmp}
-tmp=$(mktemp -d) || die "cannot make a folder in \`$tmpdir' (TMPDIR)"
+# mktemp's own words would only repeat ours.
+tmp=$(mktemp -d 2>/dev/null) || die "cannot make a folder in \`$tmpdir' (TMPDIR)"
 part=
 made=
 cleanup() {
@@ -202,7 +212,7 @@ while IFS= read -r path; do
 done <"$tmp/list"
 if [ "$found" -eq 0 ]; then
 	if [ "$kind" = driver ] && ! command -v bsdtar >/dev/null; then
-		die "\`$src' is no driver; if it is the vendor's package, bsdtar is needed to read it: apt-get install libarchive-tools"
+		die "\`$src' is no driver; if it is the vendor's package, bsdtar is needed to read it: install libarchive-tools (without network, see $me --help), or take the firmware out with the offline page tovrin-fw.html on any computer"
 	elif [ "$kind" = driver ]; then
 		die "\`$src' is neither a package that bsdtar can read nor a driver"
 	elif [ ! -s "$tmp/list" ]; then

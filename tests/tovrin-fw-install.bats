@@ -12,7 +12,8 @@ setup() {
 	# Two drivers with one image, two with different ones (a byte of the
 	# second image changed), none, one that is no driver, beside a driver
 	# one larger than any driver could be, and a driver of 2 MiB.
-	mkdir -p same/A same/B other/A other/B none empty nofw big/A big/B roomy
+	mkdir -p same/A same/B other/A other/B none empty nofw nofw2/A nofw2/B \
+		big/A big/B over roomy exact
 	for d in same/A/CnxEtU.sys same/B/cnxetu.sys other/A/CnxEtU.sys \
 		other/B/CnxEtU.sys big/B/CnxEtU.sys; do
 		cp "$EXAMPLES/sample-driver.sys" "$d"
@@ -20,10 +21,15 @@ setup() {
 	printf x | dd of=other/B/CnxEtU.sys bs=1 seek=$((0x6a0 + 99)) conv=notrunc 2>/dev/null
 	echo readme >none/Readme.txt
 	echo readme >nofw/CnxEtU.sys
+	cp nofw/CnxEtU.sys nofw2/A/ && cp nofw/CnxEtU.sys nofw2/B/
 	truncate -s $((16 * 1024 * 1024 + 1)) big/A/CnxEtU.sys
+	cp big/A/CnxEtU.sys over/
+	# A driver of exactly the bound, which holds the image.
+	cp "$EXAMPLES/sample-driver.sys" exact/CnxEtU.sys
+	truncate -s $((16 * 1024 * 1024)) exact/CnxEtU.sys
 	cp "$EXAMPLES/sample-driver.sys" roomy/CnxEtU.sys
 	truncate -s 2M roomy/CnxEtU.sys
-	for tree in same other none nofw big roomy; do (cd $tree && bsdtar -a -cf ../$tree.zip .); done
+	for tree in same other none nofw nofw2 big over roomy exact; do (cd $tree && bsdtar -a -cf ../$tree.zip .); done
 	# The driver as a link to a file it must never read.
 	ln -s /etc/shadow link && bsdtar -cf link.tar -s '/^link$/CnxEtU.sys/' link
 	# The vendor's packages cut short, as a broken download leaves them.
@@ -44,19 +50,26 @@ no_bsdtar() {
 	rm nobsdtar/bsdtar
 	PATH=$PWD/nobsdtar "$@"
 }
+# sync, there too, notes what it flushed.
 mv_stub() {
 	mkdir -p stub
 	printf '#!/bin/sh\n%s\n' "$1" >stub/mv
-	chmod +x stub/mv
+	printf '#!/bin/sh\nprintf "%%s\\n" "$@" >>"%s"\nexec /usr/bin/sync "$@"\n' \
+		"$PWD/stub/synced" >stub/sync
+	chmod +x stub/mv stub/sync
 	shift
 	PATH=$PWD/stub:$PATH "$@"
 }
 # shellcheck disable=SC2016 # expanded by the stub
+# ... and one that renames only what was flushed to disk first, so that a
+# power cut cannot leave an empty image.
 mv_renames() {
 	mv_stub '[ "$(dirname "$2")" = "$(dirname "$3")" ] || { echo "mv: $2: not beside $3" >&2; exit 1; }
+grep -qxF -- "$2" "${0%/mv}/synced" || { echo "mv: $2: not synced" >&2; exit 1; }
 exec /usr/bin/mv "$@"' "$@"
 }
 mv_fails() { mv_stub 'echo "mv: failed" >&2; exit 1' "$@"; }
+no_tmpdir() { TMPDIR=/nonexistent "$@"; }
 # Files up to 4 MiB: what is left out must not be unpacked at all.
 small_files() { (ulimit -f 8192 && "$@"); }
 full_tmpdir() {
@@ -82,13 +95,18 @@ exec /usr/bin/bsdtar "$@"' >full/bsdtar
 # install STATUS INSTALLED SAYS WITH ARGS: one run, made as WITH says;
 # INSTALLED is the file that fw/tovrin-fw.bin must then equal, "link" for
 # the link left there, or "none" for no fw/ (nor a/).  SAYS must stand in
-# its output; nothing else is left in fw/ nor in TMPDIR.
+# its output, or be all of it after a "=" (with \n for each line end);
+# nothing else is left in fw/ nor in TMPDIR.
 install() {
 	local want_status=$1 want=$2 says=$3 with=$4
 	shift 4
 	run "$with" "$INSTALLER" "$@"
 	[ "$status" -eq "$want_status" ] || { echo "$*: status $status: $output"; return 1; }
-	[[ "$output" == *"$says"* ]] || { echo "$*: does not say: $says: $output"; return 1; }
+	case $says in
+	=*) [ "$output" = "$(printf '%b' "${says#=}")" ] ||
+		{ echo "$*: says not just: $says: $output"; return 1; } ;;
+	*) [[ "$output" == *"$says"* ]] || { echo "$*: does not say: $says: $output"; return 1; } ;;
+	esac
 	[ -z "$(ls -A tmp)" ] || { echo "$*: left in TMPDIR: $(ls -A tmp)"; return 1; }
 	case $want in
 	none)
@@ -127,11 +145,18 @@ big.zip|0|image|\`A/CnxEtU.sys' in \`big.zip' is 16777217 bytes, more than any d
 big|0|image|\`A/CnxEtU.sys' in \`big' is 16777217 bytes, more than any driver (16777216): left out
 cut.zip|1|none|\`cut.zip' is damaged or cut short (Truncated input file
 cut.cab|1|none|\`cut.cab' is damaged or cut short (Driver/WinXP/CnxEtU.sys: Truncated CAB header
-cut.7z|1|none|\`cut.7z' is damaged or cut short (
+cut.7z|1|none|=tovrin-fw-install: \`cut.7z' is damaged or cut short (bsdtar could not read it through): fetch or copy it again
 EXAMPLES/sample-driver.c|1|none|sample-driver.c' is neither a package that bsdtar can read nor a driver
 missing|1|none|cannot read \`missing': No such file or directory
 EXAMPLES/sample-driver.sys|0|image|found firmware in \`$EXAMPLES/sample-driver.sys' at offset 0x6a0|no_bsdtar
-EXAMPLES/vendor/driver.zip|1|none|if it is the vendor's package, bsdtar is needed to read it|no_bsdtar
+EXAMPLES/vendor/driver.zip|1|none|\`$EXAMPLES/vendor/driver.zip' is no driver; if it is the vendor's package, bsdtar is needed to read it: install libarchive-tools (without network, see tovrin-fw-install --help), or take the firmware out with the offline page tovrin-fw.html on any computer|no_bsdtar
+same|0|image|2 drivers in \`same' hold the same image|no_bsdtar
+exact|0|image|using \`CnxEtU.sys' from \`exact'
+exact.zip|0|image|using \`CnxEtU.sys' from \`exact.zip'
+over|1|none|=tovrin-fw-install: \`CnxEtU.sys' in \`over' is 16777217 bytes, more than any driver (16777216): left out\ntovrin-fw-install: no CnxEtU.sys in \`over' is small enough to be a driver
+over.zip|1|none|=tovrin-fw-install: \`CnxEtU.sys' in \`over.zip' is 16777217 bytes, more than any driver (16777216): left out\ntovrin-fw-install: no CnxEtU.sys in \`over.zip' is small enough to be a driver
+nofw2.zip|1|none|tovrin-fw-install: none of the 2 drivers in \`nofw2.zip' holds the firmware
+EXAMPLES/vendor/driver.zip|1|none|=tovrin-fw-install: cannot make a folder in \`/nonexistent' (TMPDIR)|no_tmpdir
 EXAMPLES/vendor/driver.zip|1|none|cannot rename|mv_fails
 roomy.zip|1|none|no room in \`$TMPDIR' (TMPDIR) to unpack \`roomy.zip': |full_tmpdir
 EOF
@@ -162,9 +187,16 @@ other|--force --firmware-dir fw|0|image|installed \`fw/tovrin-fw.bin'
 dangling|--firmware-dir fw|1|link|holds another image: left as it is (--force replaces it)
 dangling|--firmware-dir=fw --force|0|image|installed \`fw/tovrin-fw.bin'
 EOF
-	# Folders made for DIR go again when the run fails after them.
+	# Folders made for DIR go again when the run fails after them, up to
+	# the first one made: the user's own empty folder above stays, and
+	# so do those made when DIR itself could not be.
 	rm -rf fw
 	install 1 none "cannot rename" mv_fails --firmware-dir a/b/c "$EXAMPLES/vendor/driver.zip"
+	mkdir own
+	install 1 none "cannot rename" mv_fails --firmware-dir own/b/c "$EXAMPLES/vendor/driver.zip"
+	[ -d own ] && [ -z "$(ls -A own)" ] || { echo "own/ is gone or not empty"; return 1; }
+	long=$(printf '%0300d' 0)
+	install 1 none "cannot create \`a/$long'" plain --firmware-dir "a/$long" "$EXAMPLES/vendor/driver.zip"
 }
 
 @test "Ctrl-C or SIGTERM while tovrin-fw runs: nothing left, and ended by that signal" {
