@@ -2,9 +2,9 @@
 // ENGINE names (chromium, firefox or webkit): a table of files to choose,
 // each with what the page must say and the images it must offer to save,
 // byte for byte what tovrin-fw writes; a table of large and hostile
-// inputs; and the page used as a person uses it.  PAGE, TOVRIN_FW,
-// EXAMPLES, NODE_MODULES, INPUTS and ENGINE come from CTest; INPUTS keeps
-// the files made here for the next engine's run.
+// inputs; and the page used as a person uses it.  PAGE, VERSION,
+// TOVRIN_FW, EXAMPLES, NODE_MODULES, INPUTS and ENGINE come from CTest;
+// INPUTS keeps the files made here for the next engine's run.
 import assert from 'node:assert/strict';
 import {execFileSync} from 'node:child_process';
 import {createHash} from 'node:crypto';
@@ -17,7 +17,7 @@ import {pathToFileURL} from 'node:url';
 
 import {launch} from './browsers.mjs';
 
-const {PAGE, TOVRIN_FW, EXAMPLES, NODE_MODULES, INPUTS, ENGINE} = process.env;
+const {PAGE, VERSION, TOVRIN_FW, EXAMPLES, NODE_MODULES, INPUTS, ENGINE} = process.env;
 const at = (name) => join(INPUTS, name);
 const sample = join(EXAMPLES, 'sample-driver.sys');
 const sha256 = (bytes) => createHash('sha256').update(bytes).digest('hex');
@@ -347,11 +347,14 @@ test(`${ENGINE}: the page connects nowhere`, async () => {
 			}
 			await new Promise((resolve) => setTimeout(resolve, 1000));
 			return {violations: window.watched.violations.length,
-				style: getComputedStyle(document.body).backgroundColor};
+				style: getComputedStyle(document.body).backgroundColor,
+				version: document.querySelector('footer').innerText};
 		}, there);
 		assert.equal(hits, 0, 'the page reached the server');
 		assert.equal(got.violations, 4, 'not every try was a CSP violation');
 		assert.equal(got.style, 'rgb(250, 250, 250)', 'the page is not styled');
+		assert.equal(got.version, `tovrin-fw ${VERSION}`,
+			'the page does not say its version');
 	} finally {
 		await tab.close();
 		server.close();

@@ -6,15 +6,15 @@
 // from the page's own blob: URLs, and no connection at all.
 // The output depends on its inputs alone, so two builds give one file.
 //
-//   node build.mjs OUT LOCATOR_WASM NODE_MODULES
+//   node build.mjs OUT LOCATOR_WASM NODE_MODULES VERSION
 import {createHash} from 'node:crypto';
 import {readFileSync, writeFileSync} from 'node:fs';
 import {dirname, join} from 'node:path';
 import {fileURLToPath} from 'node:url';
 
-const [out, locator, modules] = process.argv.slice(2);
-if (!modules) {
-	console.error('usage: node build.mjs OUT LOCATOR_WASM NODE_MODULES');
+const [out, locator, modules, version] = process.argv.slice(2);
+if (!version) {
+	console.error('usage: node build.mjs OUT LOCATOR_WASM NODE_MODULES VERSION');
 	process.exit(64);
 }
 const here = dirname(fileURLToPath(import.meta.url));
@@ -58,6 +58,7 @@ const licences = ['License.txt', 'unRarLicense.txt']
 // replacement would read as patterns.
 const page = source('index.html')
 	.replace('@CSP@', () => csp)
+	.replace('@VERSION@', () => escape(version))
 	.replace('@STYLE@', () => `<style>${style}</style>`)
 	.replace('@LICENCES@', () => licences)
 	.replace('@SCRIPTS@', () => scripts.map((s) => `<script>${s}</script>`)
