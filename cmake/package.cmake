@@ -48,6 +48,11 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/.git)
 			--prefix=${dist}/ -o ${CMAKE_CURRENT_BINARY_DIR}/${dist}.tar.gz
 			HEAD
 		COMMENT "Packing ${dist}.tar.gz from the last commit")
+else()
+	add_custom_target(dist
+		COMMAND ${CMAKE_COMMAND} -E echo "dist packs the last commit with git"
+			"archive: it needs a git checkout, and this source has no .git"
+		COMMAND ${CMAKE_COMMAND} -E false)
 endif()
 set(CPACK_SOURCE_GENERATOR TGZ)
 # (Regular expressions, escaped once more for CPack's configuration file.)
