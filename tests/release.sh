@@ -1,0 +1,160 @@
+#!/bin/sh
+# A release as a person gets it: the files in ARTIFACTS alone, each tried
+# the way it is used.
+#
+#   sh tests/release.sh sums            SHA256SUMS lists and checks them all
+#   sh tests/release.sh tarball         it builds and passes its suite
+#   sh tests/release.sh deb SUITE ARCH  the package, on a fresh Debian
+#                                       without network (needs root)
+#   sh tests/release.sh page ENGINE     the page's table, in ENGINE
+#
+# ARTIFACTS, VERSION, EXAMPLES, README, PAGE_TEST, NODE_MODULES and INPUTS
+# come from CTest.
+set -eu
+name=tovrin-fw-${VERSION:?}
+: "${ARTIFACTS:?}" "${EXAMPLES:?}" "${README:?}"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+trap 'exit 1' INT TERM HUP
+
+fail() {
+	echo "release: $*" >&2
+	exit 1
+}
+
+# The one line of README.md's indented commands that starts with $1 and
+# holds $2, as it stands there.
+readme() {
+	lines=$(grep -F -- "    $1" "$README" | grep -F -- "$2" | sed 's/^    //')
+	[ "$(printf '%s\n' "$lines" | grep -c .)" -eq 1 ] ||
+		fail "README.md shows no one line of '$1' with '$2'"
+	printf '%s\n' "$lines"
+}
+
+sums() {
+	cd "$ARTIFACTS"
+	sha256sum -c SHA256SUMS
+	ls=$(LC_ALL=C ls)
+	[ "$ls" = "SHA256SUMS
+$name.html
+$name.tar.gz
+tovrin-fw_${VERSION}_amd64.deb
+tovrin-fw_${VERSION}_i386.deb" ] || fail "the release holds: $ls"
+	[ "$(cut -d' ' -f3 SHA256SUMS)" = "$(printf '%s\n' "$ls" | sed 1d)" ] ||
+		fail "SHA256SUMS does not list every file"
+	# A person who downloads one file checks it as the README says; a
+	# damaged download must fail that check.
+	check=$(readme sha256sum SHA256SUMS)
+	cp "$name.html" SHA256SUMS "$work"
+	(cd "$work" && eval "$check")
+	printf x >>"$work/$name.html"
+	if (cd "$work" && eval "$check") >/dev/null 2>&1; then
+		fail "$check passes a damaged page"
+	fi
+}
+
+tarball() {
+	tar -xzf "$ARTIFACTS/$name.tar.gz" -C "$work"
+	cd "$work/$name"
+	cmake --workflow --preset default >"$work/log" 2>&1 ||
+		{ cat "$work/log"; fail "the tarball's suite failed"; }
+	if grep -q 'did not run' "$work/log"; then
+		cat "$work/log"
+		fail "the tarball's suite skipped a test"
+	fi
+	tail -n 3 "$work/log"
+	# Without git, dist says what it needs rather than "unknown target".
+	if cmake --build --preset default --target dist >"$work/log" 2>&1 ||
+		! grep -q 'needs a git checkout' "$work/log"; then
+		cat "$work/log"
+		fail "dist in the tarball does not say that it needs git"
+	fi
+}
+
+# On a fresh, minimal Debian SUITE for ARCH, and without network: the
+# package installs, and its tovrin-fw-install installs the image that its
+# tovrin-fw takes out of the driver, from a CD copied to a folder (plain
+# CD names, upper case) and from the driver under another name, both
+# without bsdtar.  On amd64, the README's offline way for a package file
+# too: its download line for SUITE, run with network, then its dpkg line
+# without.
+deb() {
+	suite=$1 arch=$2
+	deb=tovrin-fw_${VERSION}_$arch.deb
+	root=$work/root
+	mmdebstrap --quiet --variant=minbase --architectures="$arch" "$suite" "$root"
+	cp "$ARTIFACTS/$deb" "$root/root/"
+	mkdir -p "$root/root/cd/DRIVER/WINXP"
+	cp "$EXAMPLES/sample-driver.sys" "$root/root/cd/DRIVER/WINXP/CNXETU.SYS"
+	cp "$EXAMPLES/sample-driver.c" "$root/root/cd/README.TXT"
+	cp "$EXAMPLES/sample-driver.sys" "$root/root/xp-driver.bin"
+	carry=
+	if [ "$arch" = amd64 ]; then
+		case $suite in
+		bookworm) key=libicu72 ;;
+		*) key=libarchive13t64 ;;
+		esac
+		mkdir "$root/root/carry"
+		cp "$ARTIFACTS/$deb" "$EXAMPLES/vendor/driver.zip" "$root/root/carry/"
+		in_root "cd /root/carry && $(readme 'apt-get update' "$key")" >"$work/log" 2>&1 ||
+			{ cat "$work/log"; fail "the README's download line failed"; }
+		carry=$(readme 'dpkg -i' "$key")
+	fi
+	cat >"$root/root/try" <<EOF
+set -eu
+cd /root
+firmware=/lib/firmware/tovrin-fw.bin
+installed() {
+	cmp \$firmware image.bin
+	[ "\$(stat -c %a \$firmware)" = 644 ]
+	rm \$firmware
+}
+dpkg -i $deb
+if command -v bsdtar; then exit 1; fi
+tovrin-fw xp-driver.bin image.bin
+tovrin-fw-install cd
+installed
+tovrin-fw-install xp-driver.bin
+installed
+EOF
+	[ -z "$carry" ] || cat >>"$root/root/try" <<EOF
+cd carry
+$carry
+tovrin-fw-install driver.zip
+cd ..
+installed
+EOF
+	in_root 'sh -x /root/try' -n
+}
+
+# Runs $1 as root in $root, with a login's bare environment; /proc is
+# mounted in a namespace of its own, so it goes away with the command.
+# With -n as $2, in a network namespace of its own: no network.
+in_root() {
+	# shellcheck disable=SC2016 # expanded by the inner shell
+	unshare ${2:+"$2"} --mount --fork sh -c '
+		mount -t proc proc "$1/proc"
+		exec env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+			chroot "$1" sh -c "$2"' - "$root" "$1" </dev/null
+}
+
+# The page from the release, against the tovrin-fw of the release's own
+# amd64 package.
+page() {
+	dpkg-deb -x "$ARTIFACTS/tovrin-fw_${VERSION}_amd64.deb" "$work/deb"
+	export ENGINE="$1" PAGE="$ARTIFACTS/$name.html" \
+		TOVRIN_FW="$work/deb/usr/bin/tovrin-fw" NODE_MODULES INPUTS
+	if [ "$1" = webkit ]; then
+		xvfb-run -a node --test "${PAGE_TEST:?}"
+	else
+		node --test "${PAGE_TEST:?}"
+	fi
+}
+
+case ${1-} in
+sums | tarball) "$1" ;;
+deb) deb "${2:?}" "${3:?}" ;;
+page) page "${2:?}" ;;
+*) fail "usage: release.sh sums|tarball|deb SUITE ARCH|page ENGINE" ;;
+esac
