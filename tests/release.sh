@@ -103,6 +103,8 @@ deb() {
 	fi
 	cat >"$root/root/try" <<EOF
 set -eu
+# The loopback device alone: no network.
+[ "\$(grep -c : /proc/net/dev)" -eq 1 ]
 cd /root
 firmware=/lib/firmware/tovrin-fw.bin
 installed() {
@@ -125,7 +127,7 @@ tovrin-fw-install driver.zip
 cd ..
 installed
 EOF
-	in_root 'sh -x /root/try' -n
+	in_root "sh -x /root/try" -n
 }
 
 # Runs $1 as root in $root, with a login's bare environment; /proc is
