@@ -7,6 +7,7 @@ set -eu
 
 me=tovrin-fw-install
 version=@TOVRIN_FW_VERSION@
+page=tovrin-fw-$version.html
 dir=/lib/firmware
 force=
 
@@ -39,8 +40,9 @@ Packages are read with bsdtar (libarchive-tools); a folder or the driver
 itself needs nothing more.  Without network, carry the .deb files of
 libarchive-tools libarchive13 libxml2 libicu72 (Debian 12) or
 libarchive-tools libarchive13t64 libxml2 (Debian 13), fetched with
-apt-get download on the same release, and dpkg -i them; or use the offline
-page tovrin-fw.html on any computer.
+apt-get update && apt-get download on the same Debian release and
+architecture, and dpkg -i them; or use the offline page $page on any
+computer.
 
 Options:
   --firmware-dir DIR   install into DIR (default /lib/firmware)
@@ -95,14 +97,15 @@ case $fw in /*) ;; *) fw=$PWD/$fw ;; esac
 
 # Everything of ours lives in $tmp, and in $part once it exists; on any
 # way out both go, and so does each folder we made for DIR, from DIR up to
-# $made, the first of them, while it is empty.
+# $made, the first of them, while it is empty.  The traps come first, and
+# each name is known before its file is made: a signal at any moment
+# leaves nothing behind.
 tmpdir=${TMPDIR:-/tmp}
-# mktemp's own words would only repeat ours.
-tmp=$(mktemp -d 2>/dev/null) || die "cannot make a folder in \`$tmpdir' (TMPDIR)"
+tmp=
 part=
 made=
 cleanup() {
-	rm -rf "$tmp"
+	[ -z "$tmp" ] || rm -rf "$tmp"
 	[ -z "$part" ] || rm -f "$part"
 	d=$dir
 	while [ -n "$made" ]; do
@@ -117,119 +120,151 @@ for sig in HUP INT TERM; do
 	# shellcheck disable=SC2064 # each trap names its own signal
 	trap "cleanup; trap - $sig EXIT; kill -$sig \$\$" "$sig"
 done
+# mktemp's own words would only repeat ours.
+if ! tmp=$(mktemp -d -u 2>/dev/null) || ! mkdir -m 0700 "$tmp" 2>/dev/null; then
+	tmp=
+	die "cannot make a folder in \`$tmpdir' (TMPDIR)"
+fi
+full() { die "no room in \`$tmpdir' (TMPDIR) to unpack \`$src': $1"; }
 
-# Real drivers are well under 1 MiB, and 16 MiB fits in any temporary
-# folder: a larger CnxEtU.sys is damaged or hostile, and is left out
-# before it is unpacked, so that it cannot fill TMPDIR.
+# Real drivers are well under 1 MiB, and real packages hold a handful:
+# a larger CnxEtU.sys, or drivers that come to more than $total, are
+# damaged or hostile, and are refused before anything is unpacked, so
+# that they cannot fill TMPDIR.
 max=$((16 * 1024 * 1024))
-too_large() {
-	say "\`$2' in \`$src' is $1 bytes, more than any driver ($max): left out" >&2
-}
-# bsdtar's own reason, from $err, on one line.  Kept in memory: a full
-# TMPDIR could not hold it.
+total=$((64 * 1024 * 1024))
+# Of many lines alike, the first few are said, then how many more.
+few=3
+# Up to $few of bsdtar's reasons, from $err, on one line.  Kept in
+# memory: a full TMPDIR could not hold them.
 why() {
-	reason=$(printf '%s\n' "$err" | sed 's/^bsdtar: //' |
-		grep -v -e '^Error exit delayed' -e '^(null)$' |
-		paste -sd ';' - | sed 's/;/; /g')
-	printf '%s\n' "${reason:-bsdtar could not read it through}"
+	reason=$(printf '%s\n' "$err" | sed -e 's/^bsdtar: //' -e '/^$/d' \
+		-e '/^Error exit delayed/d' -e '/^(null)$/d')
+	if [ -z "$reason" ]; then
+		echo 'bsdtar could not read it through'
+		return
+	fi
+	more=$(($(printf '%s\n' "$reason" | wc -l) - few))
+	printf '%s\n' "$reason" | head -n "$few" | paste -sd ';' - | sed 's/;/; /g'
+	[ "$more" -le 0 ] || printf '; %s more\n' "$more"
 }
+nl='
+'
 
-# $tmp/list: the drivers, as paths inside the folder $base, where
-# tovrin-fw runs so that it names each driver as SOURCE holds it.  $n
-# counts them, those left out too.
-n=0
-: >"$tmp/list"
+# $found: the drivers, a line each of size and path inside the folder
+# $base, where tovrin-fw runs so that it names each driver as SOURCE
+# holds it.
 if [ -d "$src" ]; then
 	kind=folder
 	base=$(cd "$src" && pwd)
-	(cd "$base" && find . -type f -iname cnxetu.sys) | sed 's|^\./||' |
-		sort >"$tmp/found"
-	while IFS= read -r path; do
-		n=$((n + 1))
-		size=$(wc -c <"$base/$path" 2>/dev/null) || size=0
-		if [ "$size" -gt "$max" ]; then
-			too_large "$size" "$path"
-		else
-			printf '%s\n' "$path" >>"$tmp/list"
-		fi
-	done <"$tmp/found"
+	found=$(cd "$base" && find . -type f -iname cnxetu.sys -printf '%s %P\n' |
+		sort -k 2)
 elif ! command -v bsdtar >/dev/null; then
 	# Without bsdtar the file can still be the driver itself.
 	kind=driver
-elif err=$(bsdtar -tvf "$src" 2>&1 >"$tmp/entries"); then
+elif err=$(bsdtar -tf "$src" 2>&1 >/dev/null); then
 	kind=package
 	base=$tmp/x
-	mkdir "$base"
 	# Size and name of each regular file called CnxEtU.sys, in any
 	# folder and letter case, from bsdtar's ls -l style listing.
-	sed -n 's|^-[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}\([0-9]\{1,\}\) \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \(\(.*/\)\{0,1\}[Cc][Nn][Xx][Ee][Tt][Uu]\.[Ss][Yy][Ss]\)$|\1 \2|p' \
-		"$tmp/entries" | sort -k 2 >"$tmp/found"
-	set --
-	while read -r size path; do
-		n=$((n + 1))
-		if [ "$size" -gt "$max" ]; then
-			too_large "$size" "${path#./}"
-			set -- "$@" --exclude "$path"
-		else
-			printf '%s\n' "${path#./}" >>"$tmp/list"
-		fi
-	done <"$tmp/found"
-	if [ -s "$tmp/list" ] && ! err=$(bsdtar -xf "$src" -C "$base" "$@" \
-		'*[Cc][Nn][Xx][Ee][Tt][Uu].[Ss][Yy][Ss]' 2>&1); then
-		case $err in *'No space left on device'*)
-			die "no room in \`$tmpdir' (TMPDIR) to unpack \`$src': $(why)" ;;
-		esac
-		die "\`$src' is damaged or cut short ($(why)): fetch or copy it again"
-	fi
+	found=$(bsdtar -tvf "$src" 2>/dev/null | sed -n 's|^-[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}\([0-9]\{1,\}\) \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \(\(.*/\)\{0,1\}[Cc][Nn][Xx][Ee][Tt][Uu]\.[Ss][Yy][Ss]\)$|\1 \2|p' |
+		sort -k 2)
 elif [ -z "${err##*Unrecognized archive format*}" ]; then
 	kind=driver
 else
 	die "\`$src' is damaged or cut short ($(why)): fetch or copy it again"
 fi
-if [ "$kind" = driver ]; then
-	base=$PWD
-	n=1
-	printf '%s\n' "$src" >"$tmp/list"
-fi
-[ "$n" -gt 0 ] || die "no CnxEtU.sys in \`$src' (read as a $kind)"
+# The driver itself is read in place, whatever its size.
+[ "$kind" != driver ] || { base=$PWD found="0 $src"; }
+[ -n "$found" ] || die "no CnxEtU.sys in \`$src' (read as a $kind)"
 
-# Each driver's image, with its offset line; those without one are
-# reported and passed over.
-mkdir "$tmp/img"
+# Those larger than any driver are left out, the first few said; the rest
+# may not come to more than any package holds.
+n=0
+sum=0
+out=0
+set -f
+IFS=$nl
+set --
+for line in $found; do
+	size=${line%% *} path=${line#* }
+	if [ "$size" -le "$max" ]; then
+		n=$((n + 1)) sum=$((sum + size))
+		continue
+	fi
+	out=$((out + 1))
+	set -- "$@" --exclude "$path"
+	[ "$out" -gt "$few" ] ||
+		say "\`${path#./}' in \`$src' is $size bytes, more than any driver ($max): left out" >&2
+done
+IFS=' '
+[ "$out" -le "$few" ] ||
+	say "$((out - few)) more CnxEtU.sys in \`$src' are larger than any driver: left out" >&2
+[ "$n" -gt 0 ] || die "no CnxEtU.sys in \`$src' is small enough to be a driver"
+[ "$sum" -le "$total" ] ||
+	die "the $n drivers in \`$src' come to $sum bytes, more than any package's drivers ($total): refused"
+if [ "$kind" = package ]; then
+	mkdir "$base" 2>/dev/null || full 'cannot make a folder'
+	if ! err=$(bsdtar -xf "$src" -C "$base" "$@" \
+		'*[Cc][Nn][Xx][Ee][Tt][Uu].[Ss][Yy][Ss]' 2>&1); then
+		case $err in *'No space left on device'*) full "$(why)" ;; esac
+		die "\`$src' is damaged or cut short ($(why)): fetch or copy it again"
+	fi
+fi
+
+# Each driver's image; those without one are passed over, the first few
+# said with tovrin-fw's reason.  $images: a line each of number, path and
+# SHA-256; $offset: what tovrin-fw said of the first.
+mkdir "$tmp/img" 2>/dev/null || full 'cannot make a folder'
 tab=$(printf '\t')
 i=0
-found=0
-while IFS= read -r path; do
+images=
+offset=
+none=0
+IFS=$nl
+for line in $found; do
+	size=${line%% *} path=${line#* }
+	[ "$size" -le "$max" ] || continue
+	[ "$kind" != package ] || path=${path#./}
 	i=$((i + 1))
-	if (cd "$base" && "$fw" "$path" "$tmp/img/$i") >"$tmp/out$i" 2>"$tmp/err$i"; then
-		found=$((found + 1))
-		printf '%s\t%s\t%s\n' "$i" "$path" \
-			"$(sha256sum <"$tmp/img/$i" | cut -d' ' -f1)" >>"$tmp/images"
-	else
-		say "no firmware in \`$path':" >&2
-		sed 's/^/    /' "$tmp/err$i" >&2
+	if said=$(cd "$base" && "$fw" "$path" "$tmp/img/$i" 2>&1); then
+		images=$images$i$tab$path$tab$(sha256sum <"$tmp/img/$i" | cut -d' ' -f1)$nl
+		[ -n "$offset" ] || offset=$said
+		continue
 	fi
-done <"$tmp/list"
+	# Our own image not written is TMPDIR's fault, not the driver's.
+	case $said in *"\`$tmp/img/$i'"*) full "${said##*: }" ;; esac
+	none=$((none + 1))
+	said=${said%%"$nl"*}
+	[ "$none" -gt "$few" ] || say "no firmware in \`$path': ${said#"$fw: "}" >&2
+done
+IFS=' '
+[ "$none" -le "$few" ] || say "$((none - few)) more drivers hold no firmware" >&2
+found=$((n - none))
 if [ "$found" -eq 0 ]; then
 	if [ "$kind" = driver ] && ! command -v bsdtar >/dev/null; then
-		die "\`$src' is no driver; if it is the vendor's package, bsdtar is needed to read it: install libarchive-tools (without network, see $me --help), or take the firmware out with the offline page tovrin-fw.html on any computer"
+		die "\`$src' is no driver; if it is the vendor's package, bsdtar is needed to read it: install libarchive-tools (without network, see $me --help), or take the firmware out with the offline page $page on any computer"
 	elif [ "$kind" = driver ]; then
 		die "\`$src' is neither a package that bsdtar can read nor a driver"
-	elif [ ! -s "$tmp/list" ]; then
-		die "no CnxEtU.sys in \`$src' is small enough to be a driver"
-	elif [ "$n" -eq 1 ]; then
+	elif [ $((n + out)) -eq 1 ]; then
 		die "the one driver in \`$src' holds no firmware"
 	fi
-	die "none of the $n drivers in \`$src' holds the firmware"
+	die "none of the $((n + out)) drivers in \`$src' holds the firmware"
 fi
 
-if [ "$(cut -f3 "$tmp/images" | sort -u | wc -l)" -gt 1 ]; then
+if [ "$(printf '%s' "$images" | cut -f3 | sort -u | wc -l)" -gt 1 ]; then
 	{
 		say "the drivers in \`$src' hold different images:"
-		while IFS="$tab" read -r i path sum; do
-			printf '    %s: %s bytes, sha256 %s\n' "$path" \
-				"$(wc -c <"$tmp/img/$i" | tr -d ' ')" "$sum"
-		done <"$tmp/images"
+		j=0
+		printf '%s' "$images" | while IFS="$tab" read -r i path sum; do
+			j=$((j + 1))
+			if [ "$j" -le "$few" ]; then
+				printf '    %s: %s bytes, sha256 %s\n' "$path" \
+					"$(wc -c <"$tmp/img/$i" | tr -d ' ')" "$sum"
+			elif [ "$j" -eq $((few + 1)) ]; then
+				printf '    and %s more\n' $((found - few))
+			fi
+		done
 		case $kind in
 		folder) say "pick one: give its path in \`$src' as SOURCE" ;;
 		*) say "pick one: take it out (bsdtar -xf SOURCE PATH) and give that driver as SOURCE" ;;
@@ -237,7 +272,9 @@ if [ "$(cut -f3 "$tmp/images" | sort -u | wc -l)" -gt 1 ]; then
 	} >&2
 	exit 1
 fi
-IFS="$tab" read -r i path sum <"$tmp/images"
+first=${images%%"$nl"*}
+i=${first%%"$tab"*} path=${first#*"$tab"}
+path=${path%"$tab"*}
 image=$tmp/img/$i
 [ "$found" -eq 1 ] || say "$found drivers in \`$src' hold the same image"
 if [ "$kind" = driver ]; then
@@ -245,7 +282,7 @@ if [ "$kind" = driver ]; then
 else
 	say "using \`$path' from \`$src'"
 fi
-cat "$tmp/out$i"
+printf '%s\n' "$offset"
 
 target=$dir/tovrin-fw.bin
 if [ -e "$target" ] || [ -L "$target" ]; then
@@ -267,9 +304,13 @@ fi
 [ -w "$dir" ] || die "cannot write to \`$dir' (the default needs root)"
 
 # Written beside the target and renamed over it, so that the kernel's
-# loader sees the old image or the new one, never a part.
-part=$(mktemp "$dir/.tovrin-fw.bin.XXXXXX") ||
+# loader sees the old image or the new one, never a part.  Its name is
+# known before it is made, as $tmp's is.
+part=$(mktemp -u "$dir/.tovrin-fw.bin.XXXXXX") || part=
+if [ -z "$part" ] || ! (set -C && : >"$part") 2>/dev/null; then
+	part=
 	die "cannot write to \`$dir' (the default needs root)"
+fi
 if ! { cp "$image" "$part" && chmod 0644 "$part" && sync "$part"; }; then
 	die "cannot write \`$part'"
 fi
@@ -277,4 +318,21 @@ mv -f "$part" "$target" || die "cannot rename \`$part' to \`$target'"
 part=
 made=
 say "installed \`$target'"
-say "next: plug the modem in (again), and see as root: dmesg | grep -i firmware"
+
+# Whether the kernel's firmware loader reads DIR: its own folders, and the
+# one that its path parameter names.
+read_by_loader() {
+	here=$(cd "$dir" && pwd -P)
+	release=$(uname -r)
+	custom=$(cat /sys/module/firmware_class/parameters/path 2>/dev/null) || custom=
+	for d in ${custom:+"$custom"} "/lib/firmware/updates/$release" \
+		/lib/firmware/updates "/lib/firmware/$release" /lib/firmware; do
+		[ "$(cd "$d" 2>/dev/null && pwd -P)" != "$here" ] || return 0
+	done
+	return 1
+}
+if read_by_loader; then
+	say "next: plug the modem in (again), and see as root: dmesg | grep -i firmware"
+else
+	say "next: the kernel's firmware loader does not read \`$dir': on the modem's computer, as root, install -D -m 0644 $target /lib/firmware/tovrin-fw.bin, then plug the modem in (again)"
+fi

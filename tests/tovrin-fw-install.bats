@@ -29,7 +29,15 @@ setup() {
 	truncate -s $((16 * 1024 * 1024)) exact/CnxEtU.sys
 	cp "$EXAMPLES/sample-driver.sys" roomy/CnxEtU.sys
 	truncate -s 2M roomy/CnxEtU.sys
-	for tree in same other none nofw nofw2 big over roomy exact; do (cd $tree && bsdtar -a -cf ../$tree.zip .); done
+	# Five drivers of the bound: more than any package holds.  Four too
+	# large beside the real one, and a hundred without firmware beside it.
+	mkdir -p crowd/A many/A
+	for i in 1 2 3 4 5; do mkdir -p heavy/$i && cp exact/CnxEtU.sys heavy/$i/; done
+	for i in 1 2 3 4; do mkdir crowd/$i && cp big/A/CnxEtU.sys crowd/$i/; done
+	cp "$EXAMPLES/sample-driver.sys" crowd/A/CnxEtU.sys
+	cp "$EXAMPLES/sample-driver.sys" many/A/CnxEtU.sys
+	for i in $(seq 100); do mkdir many/$i && cp nofw/CnxEtU.sys many/$i/; done
+	for tree in same other none nofw nofw2 big over roomy exact heavy crowd many; do (cd $tree && bsdtar -a -cf ../$tree.zip .); done
 	# The driver as a link to a file it must never read.
 	ln -s /etc/shadow link && bsdtar -cf link.tar -s '/^link$/CnxEtU.sys/' link
 	# The vendor's packages cut short, as a broken download leaves them.
@@ -72,7 +80,10 @@ mv_fails() { mv_stub 'echo "mv: failed" >&2; exit 1' "$@"; }
 no_tmpdir() { TMPDIR=/nonexistent "$@"; }
 # Files up to 4 MiB: what is left out must not be unpacked at all.
 small_files() { (ulimit -f 8192 && "$@"); }
+# full_tmpdir SIZE ...: a TMPDIR of SIZE.
 full_tmpdir() {
+	local size=$1
+	shift
 	if [ "$(id -u)" -ne 0 ] || ! unshare --mount true 2>/dev/null; then
 		# No mount namespace here (not root, or in a chroot): a bsdtar
 		# that fails to unpack as on a full disk stands in.
@@ -86,22 +97,28 @@ exec /usr/bin/bsdtar "$@"' >full/bsdtar
 		return
 	fi
 	# shellcheck disable=SC2016 # expanded by the inner shell
-	unshare --mount sh -c 'mount -t tmpfs -o size=1m tmpfs "$TMPDIR" || exit 99
+	unshare --mount sh -c 'mount -t tmpfs -o size="$0" tmpfs "$TMPDIR" || exit 99
 		"$@"; status=$?
 		[ -z "$(ls -A "$TMPDIR")" ] || { echo "left in the full TMPDIR"; exit 98; }
-		exit $status' - "$@"
+		exit $status' "$size" "$@"
 }
 
 # install STATUS INSTALLED SAYS WITH ARGS: one run, made as WITH says;
 # INSTALLED is the file that fw/tovrin-fw.bin must then equal, "link" for
 # the link left there, or "none" for no fw/ (nor a/).  SAYS must stand in
 # its output, or be all of it after a "=" (with \n for each line end);
-# nothing else is left in fw/ nor in TMPDIR.
+# nothing else is left in fw/ nor in TMPDIR.  WITH may give words to its
+# way.  Whatever the package, the output stays a few short lines, all the
+# installer's own.
 install() {
 	local want_status=$1 want=$2 says=$3 with=$4
 	shift 4
-	run "$with" "$INSTALLER" "$@"
+	# shellcheck disable=SC2086 # the way and its words
+	run $with "$INSTALLER" "$@"
 	[ "$status" -eq "$want_status" ] || { echo "$*: status $status: $output"; return 1; }
+	[ "${#lines[@]}" -le 10 ] && ! grep -q -e '.\{400\}' <<<"$output" &&
+		! grep -v -q -e '^tovrin-fw-install: ' -e '^found firmware in ' -e '^    ' -e '^mv: ' <<<"$output" ||
+		{ echo "$*: long, or not its own: $output"; return 1; }
 	case $says in
 	=*) [ "$output" = "$(printf '%b' "${says#=}")" ] ||
 		{ echo "$*: says not just: $says: $output"; return 1; } ;;
@@ -149,7 +166,7 @@ cut.7z|1|none|=tovrin-fw-install: \`cut.7z' is damaged or cut short (bsdtar coul
 EXAMPLES/sample-driver.c|1|none|sample-driver.c' is neither a package that bsdtar can read nor a driver
 missing|1|none|cannot read \`missing': No such file or directory
 EXAMPLES/sample-driver.sys|0|image|found firmware in \`$EXAMPLES/sample-driver.sys' at offset 0x6a0|no_bsdtar
-EXAMPLES/vendor/driver.zip|1|none|\`$EXAMPLES/vendor/driver.zip' is no driver; if it is the vendor's package, bsdtar is needed to read it: install libarchive-tools (without network, see tovrin-fw-install --help), or take the firmware out with the offline page tovrin-fw.html on any computer|no_bsdtar
+EXAMPLES/vendor/driver.zip|1|none|\`$EXAMPLES/vendor/driver.zip' is no driver; if it is the vendor's package, bsdtar is needed to read it: install libarchive-tools (without network, see tovrin-fw-install --help), or take the firmware out with the offline page tovrin-fw-$("$TOVRIN_FW" --version).html on any computer|no_bsdtar
 same|0|image|2 drivers in \`same' hold the same image|no_bsdtar
 exact|0|image|using \`CnxEtU.sys' from \`exact'
 exact.zip|0|image|using \`CnxEtU.sys' from \`exact.zip'
@@ -158,7 +175,14 @@ over.zip|1|none|=tovrin-fw-install: \`CnxEtU.sys' in \`over.zip' is 16777217 byt
 nofw2.zip|1|none|tovrin-fw-install: none of the 2 drivers in \`nofw2.zip' holds the firmware
 EXAMPLES/vendor/driver.zip|1|none|=tovrin-fw-install: cannot make a folder in \`/nonexistent' (TMPDIR)|no_tmpdir
 EXAMPLES/vendor/driver.zip|1|none|cannot rename|mv_fails
-roomy.zip|1|none|no room in \`$TMPDIR' (TMPDIR) to unpack \`roomy.zip': |full_tmpdir
+roomy.zip|1|none|no room in \`$TMPDIR' (TMPDIR) to unpack \`roomy.zip': |full_tmpdir 1m
+EXAMPLES/vendor/driver.zip|1|none|no room in \`$TMPDIR' (TMPDIR) to unpack|full_tmpdir 4k
+EXAMPLES/vendor/driver.zip|1|none|no room in \`$TMPDIR' (TMPDIR) to unpack|full_tmpdir 8k
+EXAMPLES/vendor/driver.zip|1|none|no room in \`$TMPDIR' (TMPDIR) to unpack|full_tmpdir 16k
+heavy.zip|1|none|=tovrin-fw-install: the 5 drivers in \`heavy.zip' come to 83886080 bytes, more than any package's drivers (67108864): refused|small_files
+heavy|1|none|the 5 drivers in \`heavy' come to 83886080 bytes
+crowd.zip|0|image|1 more CnxEtU.sys in \`crowd.zip' are larger than any driver: left out|small_files
+many.zip|0|image|=tovrin-fw-install: no firmware in \`1/CnxEtU.sys': file is not a DOS executable\ntovrin-fw-install: no firmware in \`10/CnxEtU.sys': file is not a DOS executable\ntovrin-fw-install: no firmware in \`100/CnxEtU.sys': file is not a DOS executable\ntovrin-fw-install: 97 more drivers hold no firmware\ntovrin-fw-install: using \`A/CnxEtU.sys' from \`many.zip'\nfound firmware in \`A/CnxEtU.sys' at offset 0x6a0\ntovrin-fw-install: installed \`fw/tovrin-fw.bin'\ntovrin-fw-install: next: the kernel's firmware loader does not read \`fw': on the modem's computer, as root, install -D -m 0644 fw/tovrin-fw.bin /lib/firmware/tovrin-fw.bin, then plug the modem in (again)
 EOF
 }
 
@@ -211,6 +235,23 @@ EOF
 		# The shell may name the signal; the script says nothing more.
 		[[ "$output" != *tovrin-fw-install:* ]] || { echo "$sig: said more: $output"; return 1; }
 		[ -z "$(ls -A tmp)" ] && [ ! -e fw ] || { echo "$sig: left files"; return 1; }
+	done
+	# SIGTERM to the whole run at any moment, as timeout sends it: the
+	# image installed whole, or nothing left at all.  mktemp and mkdir are
+	# slow to say they are done, so that a signal comes between their work
+	# and the script's knowing of it.
+	mkdir slow
+	for tool in mktemp mkdir; do
+		printf '#!/bin/sh\n/usr/bin/%s "$@" || exit\nsleep 0.05\n' "$tool" >slow/$tool
+	done
+	chmod +x slow/*
+	for ms in $(seq 0 3 200); do
+		rm -rf fw
+		PATH=$PWD/slow:$PATH timeout -s TERM "0.$(printf '%03d' "$ms")" \
+			"$INSTALLER" --firmware-dir fw "$EXAMPLES/vendor/driver.zip" >/dev/null 2>&1 || true
+		[ -z "$(ls -A tmp)" ] || { echo "${ms} ms: left in TMPDIR: $(ls -A tmp)"; return 1; }
+		[ ! -e fw ] || [ "$(ls -A fw)" = tovrin-fw.bin ] ||
+			{ echo "${ms} ms: fw/ holds $(ls -A fw)"; return 1; }
 	done
 }
 
