@@ -1,12 +1,15 @@
 // The page's three engines, each driven the way its own tools allow, behind
 // one small interface: open(url) gives a tab with run(body, arg), which
 // runs the async function body(arg) in the page and returns its result;
-// choose(path), which chooses a file in the page's file control; and
-// close().  Chromium through Playwright, Firefox through Puppeteer over
+// choose(path), which chooses a file in the page's file control; save(),
+// which clicks the page's first save control and gives the bytes that the
+// browser saved (where its driver lets a download happen: not WebKitGTK's);
+// and close().  Chromium through Playwright, Firefox through Puppeteer over
 // WebDriver BiDi, WebKitGTK through WebKitWebDriver; Debian's browsers, no
 // download.
 import {spawn} from 'node:child_process';
-import {mkdtempSync, rmSync} from 'node:fs';
+import {existsSync, mkdtempSync, readdirSync, readFileSync, rmSync} from
+	'node:fs';
 import {createRequire} from 'node:module';
 import {createServer} from 'node:net';
 import {tmpdir} from 'node:os';
@@ -15,13 +18,28 @@ import {join} from 'node:path';
 const expression = (body, arg) => `(${body})(${JSON.stringify(arg)})`;
 
 // A tab of Playwright's or Puppeteer's, which evaluate alike.
-function tab(page, choose) {
+function tab(page, choose, save) {
 	return {
 		page,
 		run: (body, arg) => page.evaluate(expression(body, arg)),
 		choose,
+		save,
 		close: () => page.close(),
 	};
+}
+
+const saveControl = 'a[download]';
+
+// The bytes of the first file that appears, whole, in dir.
+async function saved(dir) {
+	for (let i = 0; i < 100; i++) {
+		const done = existsSync(dir) &&
+			readdirSync(dir).filter((f) => !/\.part$|^\./.test(f));
+		if (done?.length)
+			return readFileSync(join(dir, done[0]));
+		await new Promise((resolve) => setTimeout(resolve, 100));
+	}
+	throw new Error(`nothing saved in ${dir}`);
 }
 
 async function chromium(modules) {
@@ -34,7 +52,12 @@ async function chromium(modules) {
 		async open(url) {
 			const page = await browser.newPage();
 			await page.goto(url);
-			return tab(page, (path) => page.setInputFiles('#file', path));
+			return tab(page, (path) => page.setInputFiles('#file', path),
+				async () => {
+					const [download] = await Promise.all([
+						page.waitForEvent('download'), page.click(saveControl)]);
+					return readFileSync(await download.path());
+				});
 		},
 		close: () => browser.close(),
 	};
@@ -43,15 +66,23 @@ async function chromium(modules) {
 async function firefox(modules) {
 	const puppeteer =
 		createRequire(import.meta.url)(join(modules, 'puppeteer-core'));
+	const downloads = join(process.env.HOME, 'saved');
 	const browser = await puppeteer.launch({browser: 'firefox',
 		executablePath: '/usr/bin/firefox-esr', headless: true,
-		extraPrefsFirefox: {'network.proxy.type': 0}});
+		extraPrefsFirefox: {'network.proxy.type': 0,
+			'browser.download.dir': downloads, 'browser.download.folderList': 2,
+			'browser.download.useDownloadDir': true,
+			'browser.download.always_ask_before_handling_new_types': false}});
 	return {
 		async open(url) {
 			const page = await browser.newPage();
 			await page.goto(url);
 			return tab(page, async (path) =>
-				(await page.$('#file')).uploadFile(path));
+				(await page.$('#file')).uploadFile(path), async () => {
+				rmSync(downloads, {recursive: true, force: true});
+				await page.click(saveControl);
+				return saved(downloads);
+			});
 		},
 		close: () => browser.close(),
 	};
@@ -124,6 +155,30 @@ async function webkit() {
 			driver.kill();
 		},
 	};
+}
+
+// The processes that run an engine's pages and their workers, by a word
+// of their command lines.
+const content = {chromium: '--type=renderer', firefox: '-contentproc',
+	webkit: 'WebKitWebProcess'};
+
+// The largest resident memory (field VmRSS, or VmHWM for its peak) of
+// engine's page processes, in MiB.
+export function memory(engine, field = 'VmRSS') {
+	let most = 0;
+	for (const pid of readdirSync('/proc').filter((p) => /^\d+$/.test(p))) {
+		try {
+			if (!readFileSync(`/proc/${pid}/cmdline`, 'utf8')
+				.includes(content[engine]))
+				continue;
+			const status = readFileSync(`/proc/${pid}/status`, 'utf8');
+			most = Math.max(most, new RegExp(`^${field}:\\s+(\\d+)`, 'm')
+				.exec(status)[1] / 1024);
+		} catch {
+			// The process ended while we looked.
+		}
+	}
+	return Math.round(most);
 }
 
 export async function launch(engine, modules) {

@@ -10,6 +10,11 @@
 // Real drivers are well under 1 MiB: a larger CnxEtU.sys is damaged or
 // hostile, and is left out unread (tovrin-fw-install's bound).
 const MAX = 16 << 20;
+// Real packages hold a handful of drivers: those that come to more are
+// refused before anything is unpacked.
+const TOTAL = 64 << 20;
+// Of many notes alike, the first few are shown, then how many more.
+const FEW = 3;
 // Where the worker cannot read the file, it is copied whole: no further.
 const COPY_MAX = 1 << 30;
 const DRIVER = /(^|\/)cnxetu\.sys$/i;
@@ -81,7 +86,11 @@ function mount(module, source, name) {
 
 // Reads of the File a block at a time, the last few kept: each read of the
 // File costs the same however short, and 7-Zip reads a package's
-// headers a few bytes at a time.
+// headers a few bytes at a time.  Each block read is a new ArrayBuffer
+// that only a collection of the worker's young objects frees, and one long
+// run of 7-Zip makes almost no JavaScript objects: without a short-lived
+// array beside each block, Chromium holds gigabytes of read blocks.
+let young; // kept where no optimiser can drop it
 function cached(file, name) {
 	const BLOCK = 1 << 20;
 	const blocks = new Map();
@@ -95,6 +104,7 @@ function cached(file, name) {
 				block = new Uint8Array(reader.readAsArrayBuffer(
 					file.slice(i * BLOCK, (i + 1) * BLOCK)));
 				blocks.set(i, block);
+				young = new Array(1 << 18).fill(0);
 				if (blocks.size > 16)
 					blocks.delete(blocks.keys().next().value);
 			}
@@ -225,11 +235,13 @@ const size = (e) => (/^\d+$/.test(e.Size) ? Number(e.Size) : MAX);
 // Unpacks every CnxEtU.sys but those in skip, running each through the
 // locator as 7-Zip closes it, and emptying it then: one driver is held at
 // a time.  Nothing 7-Zip writes may pass the bound, nor all of it the
-// sizes the package states, whatever the package's data holds.  Returns
+// sizes the package states, whatever the package's data holds, nor what
+// is held at once one driver's bound.  Returns
 // {drivers: [{path, offset, image} or {path, reason}]}, {damaged} or
 // {overrun}.
 async function unpack(source, name, skip, stated) {
 	let written = 0;
+	let held = 0;
 	let overrun = false;
 	const drivers = [];
 	const r = await sevenZip(source, ['x', '-y', '-bsp0', '-bso0', '-ssc-',
@@ -239,11 +251,13 @@ async function unpack(source, name, skip, stated) {
 		fs.write = (stream, buffer, offset, length, position, canOwn) => {
 			if (stream.path.startsWith('/x/')) {
 				const end = (position ?? stream.position) + length;
-				if (end > MAX || written + length > stated) {
+				if (end > MAX || written + length > stated ||
+					held + length > MAX) {
 					overrun = true;
 					throw new fs.ErrnoError(22); // EFBIG
 				}
 				written += length;
+				held += length;
 				step(`Unpacking CnxEtU.sys from ${name}`, written, stated);
 			}
 			return write(stream, buffer, offset, length, position, canOwn);
@@ -260,6 +274,7 @@ async function unpack(source, name, skip, stated) {
 			reading = false;
 			drivers.push({path: path.slice(3), ...locate(bytes)});
 			fs.truncate(path, 0);
+			held -= bytes.length;
 		};
 	});
 	if (overrun)
@@ -274,6 +289,7 @@ async function unpack(source, name, skip, stated) {
 async function drivers(source, name, entries) {
 	const notes = [];
 	const skip = [];
+	let over = 0;
 	let n = 0;
 	let taken = 0;
 	let stated = 0;
@@ -289,8 +305,9 @@ async function drivers(source, name, entries) {
 			skip.push(e);
 		} else if (size(e) > MAX) {
 			n++;
-			notes.push(`\`${path}' in \`${name}' is ${size(e)} bytes, more ` +
-				`than any driver (${MAX}): left out`);
+			if (++over <= FEW)
+				notes.push(`\`${path}' in \`${name}' is ${size(e)} bytes, ` +
+					`more than any driver (${MAX}): left out`);
 			skip.push(e);
 		} else {
 			n++;
@@ -298,11 +315,17 @@ async function drivers(source, name, entries) {
 			stated += size(e);
 		}
 	}
+	if (over > FEW)
+		notes.push(`${over - FEW} more CnxEtU.sys in \`${name}' are larger ` +
+			'than any driver: left out');
 	if (n === 0)
 		return {n, notes};
 	if (taken === 0)
 		return {refusal: `no CnxEtU.sys in \`${name}' is small enough to ` +
 			'be a driver', notes};
+	if (stated > TOTAL)
+		return {refusal: `the ${taken} drivers in \`${name}' come to ${stated
+		} bytes, more than any package's drivers (${TOTAL}): refused`, notes};
 
 	await locator();
 	const got = await unpack(source, name, skip, stated);
