@@ -1,22 +1,25 @@
 // Measures the offline page: its size; in each engine, the time from
-// choosing examples/vendor/driver.zip to the result; and in Chromium, for
-// a 700 MB CD image and a 3 GB DVD image holding the driver and for a zip
-// of 5 GiB of zeros named CnxEtU.sys, the time to the answer, the
-// renderer's peak memory over the empty page's, and the longest time the
+// choosing examples/vendor/driver.zip to the result; in each engine, for
+// a zip of 300 drivers of 16 MiB and the real one, and for a solid 7-Zip
+// archive of 3 GB with the driver last; and in Chromium, for a 700 MB CD
+// image and a 3 GB DVD image holding the driver and for a zip of 5 GiB of
+// zeros named CnxEtU.sys: the time to the answer, the peak memory of the
+// engine's page processes over the empty page's, and the longest time the
 // page did not answer.
 //
 //   cmake --workflow --preset web && node bench/page.mjs [ENGINE...]
 //
-// Needs bsdtar (it makes the images, about 9 GB of room in TMPDIR) and
+// Needs bsdtar (it makes the images, about 13 GB of room in TMPDIR) and
 // the web build in build/web; run it with no other browser open.
 import {execFileSync} from 'node:child_process';
 import {closeSync, copyFileSync, mkdirSync, mkdtempSync, openSync,
-	readdirSync, readFileSync, rmSync, statSync, truncateSync} from 'node:fs';
+	readFileSync, rmSync, statSync, truncateSync} from 'node:fs';
 import {tmpdir} from 'node:os';
 import {dirname, join} from 'node:path';
 import {fileURLToPath, pathToFileURL} from 'node:url';
 
-import {launch} from '../tests/browsers.mjs';
+import {launch, memory} from '../tests/browsers.mjs';
+import {solid7z} from '../tests/solid7z.mjs';
 
 const root = join(dirname(fileURLToPath(import.meta.url)), '..');
 const build = join(root, 'build', 'web');
@@ -28,30 +31,13 @@ const engines = process.argv.slice(2).length ? process.argv.slice(2) :
 const MB = 1 << 20;
 const median = (xs) => [...xs].sort((a, b) => a - b)[xs.length >> 1];
 
-// The peak resident memory of Chromium's renderer processes, in MB.
-function rendererPeak() {
-	let peak = 0;
-	for (const pid of readdirSync('/proc').filter((p) => /^\d+$/.test(p))) {
-		try {
-			if (!readFileSync(`/proc/${pid}/cmdline`, 'utf8')
-				.includes('--type=renderer'))
-				continue;
-			const status = readFileSync(`/proc/${pid}/status`, 'utf8');
-			peak = Math.max(peak, /^VmHWM:\s+(\d+)/m.exec(status)[1] / 1024);
-		} catch {
-			// The process ended while we looked.
-		}
-	}
-	return Math.round(peak);
-}
-
 // Chooses file on a fresh page; the time to the answer, its first line,
 // the renderer's peak memory before and after, and the longest gap between the page's timer ticks (10 ms apart).
-async function run(browser, file) {
+async function run(browser, file, engine = 'chromium') {
 	const tab = await browser.open(page);
 	while (await tab.run(async () => document.body.dataset.state) !== 'ready')
 		;
-	const empty = rendererPeak();
+	const empty = memory(engine, 'VmHWM');
 	await tab.run(async () => {
 		let last = performance.now();
 		window.gap = 0;
@@ -68,7 +54,7 @@ async function run(browser, file) {
 	const ms = performance.now() - start;
 	const {text, gap} = await tab.run(async () => ({gap: window.gap,
 		text: document.getElementById('result').innerText}));
-	const peak = rendererPeak();
+	const peak = memory(engine, 'VmHWM');
 	await tab.close();
 	return {ms, gap, empty, peak, says: text.split('\n')[0]};
 }
@@ -114,27 +100,56 @@ try {
 			await browser.close();
 		}
 	}
-	if (!engines.includes('chromium'))
-		process.exit(0);
-
-	const bomb = join(work, 'bomb');
-	mkdirSync(bomb);
-	sparse(join(bomb, 'CnxEtU.sys'), 5 * 2 ** 30);
-	execFileSync('bsdtar', ['-a', '-cf', `${bomb}.zip`, '-C', bomb, '.']);
-	rmSync(bomb, {recursive: true});
-	const inputs = [['CD image', image('cd', 700 * MB)],
-		['DVD image', image('dvd', 3 * 2 ** 30)], ['5 GiB bomb', `${bomb}.zip`]];
-	for (const [what, file] of inputs) {
-		// A browser of its own, so that the peak is this run's.
-		const browser = await launch('chromium', modules);
-		try {
-			const r = await run(browser, file);
-			console.log(`chromium: ${what} (${(statSync(file).size / MB)
-				.toFixed(0)} MB): ${(r.ms / 1000).toFixed(2)} s; renderer's ` +
-				`peak ${r.peak - r.empty} MB over the empty page's ${
-				r.empty} MB; longest wait ${r.gap.toFixed(0)} ms; "${r.says}"`);
-		} finally {
-			await browser.close();
+	// 300 drivers of the bound beside the real one; the real one last in
+	// one stored block of 3 GB.
+	const many = join(work, 'many');
+	for (let i = 0; i < 300; i++) {
+		mkdirSync(join(many, `${i}`), {recursive: true});
+		sparse(join(many, `${i}`, 'CnxEtU.sys'), 16 * MB);
+	}
+	mkdirSync(join(many, 'Driver'));
+	copyFileSync(join(root, 'examples', 'sample-driver.sys'),
+		join(many, 'Driver', 'CnxEtU.sys'));
+	execFileSync('bsdtar', ['-a', '-cf', `${many}.zip`, '-C', many, '.']);
+	rmSync(many, {recursive: true});
+	const driver = readFileSync(join(root, 'examples', 'sample-driver.sys'));
+	solid7z(join(work, 'solid.7z'), [{name: 'DATA.BIN', size: 3 * 2 ** 30},
+		{name: 'Driver/WinXP/CnxEtU.sys', size: driver.length, bytes: driver}]);
+	for (const engine of engines) {
+		for (const [what, file] of [['300 drivers', `${many}.zip`],
+			['solid .7z', join(work, 'solid.7z')]]) {
+			const browser = await launch(engine, modules);
+			try {
+				const r = await run(browser, file, engine);
+				console.log(`${engine}: ${what} (${(statSync(file).size / MB)
+					.toFixed(0)} MB): ${(r.ms / 1000).toFixed(2)} s; peak ${
+					r.peak - r.empty} MB over the empty page's ${r.empty} MB; ` +
+					`longest wait ${r.gap.toFixed(0)} ms; "${r.says}"`);
+			} finally {
+				await browser.close();
+			}
+		}
+	}
+	if (engines.includes('chromium')) {
+		const bomb = join(work, 'bomb');
+		mkdirSync(bomb);
+		sparse(join(bomb, 'CnxEtU.sys'), 5 * 2 ** 30);
+		execFileSync('bsdtar', ['-a', '-cf', `${bomb}.zip`, '-C', bomb, '.']);
+		rmSync(bomb, {recursive: true});
+		const inputs = [['CD image', image('cd', 700 * MB)],
+			['DVD image', image('dvd', 3 * 2 ** 30)], ['5 GiB bomb', `${bomb}.zip`]];
+		for (const [what, file] of inputs) {
+			// A browser of its own, so that the peak is this run's.
+			const browser = await launch('chromium', modules);
+			try {
+				const r = await run(browser, file);
+				console.log(`chromium: ${what} (${(statSync(file).size / MB)
+					.toFixed(0)} MB): ${(r.ms / 1000).toFixed(2)} s; renderer's ` +
+					`peak ${r.peak - r.empty} MB over the empty page's ${
+					r.empty} MB; longest wait ${r.gap.toFixed(0)} ms; "${r.says}"`);
+			} finally {
+				await browser.close();
+			}
 		}
 	}
 } finally {
