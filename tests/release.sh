@@ -118,7 +118,9 @@ installed() {
 dpkg -i $deb
 if command -v bsdtar; then exit 1; fi
 tovrin-fw xp-driver.bin image.bin
-tovrin-fw-install cd
+tovrin-fw-install cd >said && cat said
+# /lib/firmware is the loader's: the last line is the next step there.
+tail -n 1 said | grep -q '^tovrin-fw-install: next: plug the modem in'
 installed
 tovrin-fw-install xp-driver.bin
 installed
