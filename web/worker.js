@@ -274,7 +274,7 @@ async function unpack(source, name, skip, stated) {
 			reading = false;
 			drivers.push({path: path.slice(3), ...locate(bytes)});
 			fs.truncate(path, 0);
-			held -= bytes.length;
+			held -= bytes.length - fs.stat(path).size;
 		};
 	});
 	if (overrun)
