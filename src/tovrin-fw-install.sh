@@ -235,8 +235,9 @@ for line in $found; do
 	# Our own image not written is TMPDIR's fault, not the driver's.
 	case $said in *"\`$tmp/img/$i'"*) full "${said##*: }" ;; esac
 	none=$((none + 1))
+	# Its first line, less the name it was run by.
 	said=${said%%"$nl"*}
-	[ "$none" -gt "$few" ] || say "no firmware in \`$path': ${said#"$fw: "}" >&2
+	[ "$none" -gt "$few" ] || say "no firmware in \`$path': ${said#*: }" >&2
 done
 IFS=' '
 [ "$none" -le "$few" ] || say "$((none - few)) more drivers hold no firmware" >&2
