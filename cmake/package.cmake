@@ -11,8 +11,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# tovrin-fw-install reads the vendor's packages with bsdtar.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libarchive-tools)
+# tovrin-fw-install reads the vendor's packages with bsdtar, and speaks the
+# user's language through gettext; without either it still works.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libarchive-tools, gettext-base")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The long description; CPack puts the summary line above it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION

@@ -11,47 +11,73 @@ page=tovrin-fw-$version.html
 dir=/lib/firmware
 force=
 
-say() { printf '%s: %s\n' "$me" "$*"; }
+here=$(dirname "$0")
+
+# Words in the user's language where gettext is installed and has our
+# catalog (installed beside us, or in a build folder); in English where
+# it is not, as on a minimal system, and the run is the same.
+export TEXTDOMAIN=tovrin-fw
+if command -v gettext >/dev/null 2>&1; then
+	for TEXTDOMAINDIR in "$here/../share/locale" "$here/locale"; do
+		[ ! -d "$TEXTDOMAINDIR" ] || break
+	done
+	export TEXTDOMAINDIR
+	_() { gettext "$1"; }
+else
+	_() { printf '%s' "$1"; }
+fi
+# say FORMAT ARG...: a line of ours, FORMAT in the user's language; only
+# the format is translated, never what fills it.
+say() {
+	f=$(_ "$1")
+	shift
+	# shellcheck disable=SC2059 # the format is ours, translated
+	printf "%s: $f\n" "$me" "$@"
+}
 die() {
-	say "$*" >&2
+	say "$@" >&2
 	exit 1
 }
 usage() {
-	printf 'Usage: %s [--firmware-dir DIR] [--force] SOURCE\n' "$me" >&2
-	printf "Try \`%s --help' for more information.\n" "$me" >&2
+	# shellcheck disable=SC2059 # the format is ours, translated
+	{
+		printf "$(_ 'Usage: %s [--firmware-dir DIR] [--force] SOURCE')\n" "$me"
+		printf "$(_ "Try \`%s --help' for more information.")\n" "$me"
+	} >&2
 	exit 64
 }
-
-while [ $# -gt 0 ]; do
-	case $1 in
-	--help)
-		cat <<EOF
-Usage: $me [--firmware-dir DIR] [--force] SOURCE
-Install the firmware of Conexant AccessRunner ADSL USB modems from the
-modem's Windows driver package, for the kernel's firmware loader.
-
-SOURCE - the vendor's package (zip, cabinet, self-extracting .exe, 7-Zip,
+# The help, a paragraph at a time, each its own message.
+help() {
+	# shellcheck disable=SC2059 # the formats are ours, translated
+	{
+		printf "$(_ 'Usage: %s [--firmware-dir DIR] [--force] SOURCE')\n" "$me"
+		printf "$(_ "Install the firmware of Conexant AccessRunner ADSL USB modems from the
+modem's Windows driver package, for the kernel's firmware loader.")\n\n"
+		printf "$(_ "SOURCE - the vendor's package (zip, cabinet, self-extracting .exe, 7-Zip,
 ISO image), the CD drive, a folder (a mounted CD, an unpacked package), or
-the driver CnxEtU.sys itself
-
-The image goes to DIR/tovrin-fw.bin, mode 0644, where the kernel's firmware
+the driver CnxEtU.sys itself")\n\n"
+		printf "$(_ "The image goes to DIR/tovrin-fw.bin, mode 0644, where the kernel's firmware
 loader finds it (DIR is /lib/firmware unless --firmware-dir says otherwise).
 Packages are read with bsdtar (libarchive-tools); a folder or the driver
 itself needs nothing more.  Without network, carry the .deb files of
 libarchive-tools libarchive13 libxml2 libicu72 (Debian 12) or
 libarchive-tools libarchive13t64 libxml2 (Debian 13), fetched with
 apt-get update && apt-get download on the same Debian release and
-architecture, and dpkg -i them; or use the offline page $page on any
-computer.
-
-Options:
+architecture, and dpkg -i them; or use the offline page %s on any
+computer.")\n\n" "$page"
+		printf "$(_ 'Options:
   --firmware-dir DIR   install into DIR (default /lib/firmware)
   --force              replace a DIR/tovrin-fw.bin that holds another image
   --help               give this help list
-  --version            print program version
+  --version            print program version')\n\n"
+		printf "$(_ 'Report bugs to %s.')\n" '<tovrin-fw-general at lists dot example dot org>'
+	}
+}
 
-Report bugs to <tovrin-fw-general at lists dot example dot org>.
-EOF
+while [ $# -gt 0 ]; do
+	case $1 in
+	--help)
+		help
 		exit 0
 		;;
 	--version)
@@ -67,7 +93,7 @@ EOF
 		;;
 	--) shift && break ;;
 	-?*)
-		printf "%s: unrecognized option '%s'\n" "$me" "$1" >&2
+		say "unrecognized option '%s'" "$1" >&2
 		usage
 		;;
 	*) break ;;
@@ -79,19 +105,18 @@ if [ $# -ne 1 ] || [ -z "$1" ] || [ -z "$dir" ]; then
 fi
 src=$1
 
-[ -e "$src" ] || die "cannot read \`$src': No such file or directory"
-[ -r "$src" ] || die "cannot read \`$src': Permission denied"
+[ -e "$src" ] || die "cannot read \`%s': No such file or directory" "$src"
+[ -r "$src" ] || die "cannot read \`%s': Permission denied" "$src"
 
 # tovrin-fw: the one the caller names, the one installed beside us, or
 # the one on PATH.
-here=$(dirname "$0")
 if [ -n "${TOVRIN_FW-}" ]; then
 	fw=$TOVRIN_FW
 elif [ -x "$here/tovrin-fw" ]; then
 	fw=$here/tovrin-fw
 else
 	fw=$(command -v tovrin-fw) ||
-		die "tovrin-fw not found: install it beside $me or on PATH"
+		die "tovrin-fw not found: install it beside %s or on PATH" "$me"
 fi
 case $fw in /*) ;; *) fw=$PWD/$fw ;; esac
 
@@ -123,9 +148,9 @@ done
 # mktemp's own words would only repeat ours.
 if ! tmp=$(mktemp -d -u 2>/dev/null) || ! mkdir -m 0700 "$tmp" 2>/dev/null; then
 	tmp=
-	die "cannot make a folder in \`$tmpdir' (TMPDIR)"
+	die "cannot make a folder in \`%s' (TMPDIR)" "$tmpdir"
 fi
-full() { die "no room in \`$tmpdir' (TMPDIR) to unpack \`$src': $1"; }
+full() { die "no room in \`%s' (TMPDIR) to unpack \`%s': %s" "$tmpdir" "$src" "$1"; }
 
 # Real drivers are well under 1 MiB, and real packages hold a handful:
 # a larger CnxEtU.sys, or drivers that come to more than $total, are
@@ -141,12 +166,14 @@ why() {
 	reason=$(printf '%s\n' "$err" | sed -e 's/^bsdtar: //' -e '/^$/d' \
 		-e '/^Error exit delayed/d' -e '/^(null)$/d')
 	if [ -z "$reason" ]; then
-		echo 'bsdtar could not read it through'
+		_ 'bsdtar could not read it through'
+		echo
 		return
 	fi
 	more=$(($(printf '%s\n' "$reason" | wc -l) - few))
 	printf '%s\n' "$reason" | head -n "$few" | paste -sd ';' - | sed 's/;/; /g'
-	[ "$more" -le 0 ] || printf '; %s more\n' "$more"
+	# shellcheck disable=SC2059 # the format is ours, translated
+	[ "$more" -le 0 ] || printf "; $(_ '%s more')\n" "$more"
 }
 nl='
 '
@@ -172,11 +199,16 @@ elif err=$(bsdtar -tf "$src" 2>&1 >/dev/null); then
 elif [ -z "${err##*Unrecognized archive format*}" ]; then
 	kind=driver
 else
-	die "\`$src' is damaged or cut short ($(why)): fetch or copy it again"
+	die "\`%s' is damaged or cut short (%s): fetch or copy it again" "$src" "$(why)"
 fi
 # The driver itself is read in place, whatever its size.
 [ "$kind" != driver ] || { base=$PWD found="0 $src"; }
-[ -n "$found" ] || die "no CnxEtU.sys in \`$src' (read as a $kind)"
+if [ -z "$found" ]; then
+	case $kind in
+	folder) die "no CnxEtU.sys in \`%s' (read as a folder)" "$src" ;;
+	*) die "no CnxEtU.sys in \`%s' (read as a package)" "$src" ;;
+	esac
+fi
 
 # Those larger than any driver are left out, the first few said; the rest
 # may not come to more than any package holds.
@@ -195,27 +227,30 @@ for line in $found; do
 	out=$((out + 1))
 	set -- "$@" --exclude "$path"
 	[ "$out" -gt "$few" ] ||
-		say "\`${path#./}' in \`$src' is $size bytes, more than any driver ($max): left out" >&2
+		say "\`%s' in \`%s' is %s bytes, more than any driver (%s): left out" \
+			"${path#./}" "$src" "$size" "$max" >&2
 done
 IFS=' '
 [ "$out" -le "$few" ] ||
-	say "$((out - few)) more CnxEtU.sys in \`$src' are larger than any driver: left out" >&2
-[ "$n" -gt 0 ] || die "no CnxEtU.sys in \`$src' is small enough to be a driver"
+	say "%s more CnxEtU.sys in \`%s' are larger than any driver: left out" \
+		"$((out - few))" "$src" >&2
+[ "$n" -gt 0 ] || die "no CnxEtU.sys in \`%s' is small enough to be a driver" "$src"
 [ "$sum" -le "$total" ] ||
-	die "the $n drivers in \`$src' come to $sum bytes, more than any package's drivers ($total): refused"
+	die "the %s drivers in \`%s' come to %s bytes, more than any package's drivers (%s): refused" \
+		"$n" "$src" "$sum" "$total"
 if [ "$kind" = package ]; then
-	mkdir "$base" 2>/dev/null || full 'cannot make a folder'
+	mkdir "$base" 2>/dev/null || full "$(_ 'cannot make a folder')"
 	if ! err=$(bsdtar -xf "$src" -C "$base" "$@" \
 		'*[Cc][Nn][Xx][Ee][Tt][Uu].[Ss][Yy][Ss]' 2>&1); then
 		case $err in *'No space left on device'*) full "$(why)" ;; esac
-		die "\`$src' is damaged or cut short ($(why)): fetch or copy it again"
+		die "\`%s' is damaged or cut short (%s): fetch or copy it again" "$src" "$(why)"
 	fi
 fi
 
 # Each driver's image; those without one are passed over, the first few
 # said with tovrin-fw's reason.  $images: a line each of number, path and
 # SHA-256; $offset: what tovrin-fw said of the first.
-mkdir "$tmp/img" 2>/dev/null || full 'cannot make a folder'
+mkdir "$tmp/img" 2>/dev/null || full "$(_ 'cannot make a folder')"
 tab=$(printf '\t')
 i=0
 images=
@@ -237,37 +272,40 @@ for line in $found; do
 	none=$((none + 1))
 	# Its first line, less the name it was run by.
 	said=${said%%"$nl"*}
-	[ "$none" -gt "$few" ] || say "no firmware in \`$path': ${said#*: }" >&2
+	[ "$none" -gt "$few" ] || say "no firmware in \`%s': %s" "$path" "${said#*: }" >&2
 done
 IFS=' '
-[ "$none" -le "$few" ] || say "$((none - few)) more drivers hold no firmware" >&2
+[ "$none" -le "$few" ] || say "%s more drivers hold no firmware" "$((none - few))" >&2
 found=$((n - none))
 if [ "$found" -eq 0 ]; then
 	if [ "$kind" = driver ] && ! command -v bsdtar >/dev/null; then
-		die "\`$src' is no driver; if it is the vendor's package, bsdtar is needed to read it: install libarchive-tools (without network, see $me --help), or take the firmware out with the offline page $page on any computer"
+		die "\`%s' is no driver; if it is the vendor's package, bsdtar is needed to read it: install libarchive-tools (without network, see %s --help), or take the firmware out with the offline page %s on any computer" \
+			"$src" "$me" "$page"
 	elif [ "$kind" = driver ]; then
-		die "\`$src' is neither a package that bsdtar can read nor a driver"
+		die "\`%s' is neither a package that bsdtar can read nor a driver" "$src"
 	elif [ $((n + out)) -eq 1 ]; then
-		die "the one driver in \`$src' holds no firmware"
+		die "the one driver in \`%s' holds no firmware" "$src"
 	fi
-	die "none of the $((n + out)) drivers in \`$src' holds the firmware"
+	die "none of the %s drivers in \`%s' holds the firmware" "$((n + out))" "$src"
 fi
 
 if [ "$(printf '%s' "$images" | cut -f3 | sort -u | wc -l)" -gt 1 ]; then
 	{
-		say "the drivers in \`$src' hold different images:"
+		say "the drivers in \`%s' hold different images:" "$src"
 		j=0
 		printf '%s' "$images" | while IFS="$tab" read -r i path sum; do
 			j=$((j + 1))
 			if [ "$j" -le "$few" ]; then
-				printf '    %s: %s bytes, sha256 %s\n' "$path" \
+				# shellcheck disable=SC2059 # the format is ours, translated
+				printf "    $(_ '%s: %s bytes, sha256 %s')\n" "$path" \
 					"$(wc -c <"$tmp/img/$i" | tr -d ' ')" "$sum"
 			elif [ "$j" -eq $((few + 1)) ]; then
-				printf '    and %s more\n' $((found - few))
+				# shellcheck disable=SC2059 # the format is ours, translated
+				printf "    $(_ 'and %s more')\n" $((found - few))
 			fi
 		done
 		case $kind in
-		folder) say "pick one: give its path in \`$src' as SOURCE" ;;
+		folder) say "pick one: give its path in \`%s' as SOURCE" "$src" ;;
 		*) say "pick one: take it out (bsdtar -xf SOURCE PATH) and give that driver as SOURCE" ;;
 		esac
 	} >&2
@@ -277,22 +315,22 @@ first=${images%%"$nl"*}
 i=${first%%"$tab"*} path=${first#*"$tab"}
 path=${path%"$tab"*}
 image=$tmp/img/$i
-[ "$found" -eq 1 ] || say "$found drivers in \`$src' hold the same image"
+[ "$found" -eq 1 ] || say "%s drivers in \`%s' hold the same image" "$found" "$src"
 if [ "$kind" = driver ]; then
-	say "using \`$path'"
+	say "using \`%s'" "$path"
 else
-	say "using \`$path' from \`$src'"
+	say "using \`%s' from \`%s'" "$path" "$src"
 fi
 printf '%s\n' "$offset"
 
 target=$dir/tovrin-fw.bin
 if [ -e "$target" ] || [ -L "$target" ]; then
 	if cmp -s "$image" "$target"; then
-		say "\`$target' already holds this image: left as it is"
+		say "\`%s' already holds this image: left as it is" "$target"
 		exit 0
 	fi
 	[ -n "$force" ] ||
-		die "\`$target' holds another image: left as it is (--force replaces it)"
+		die "\`%s' holds another image: left as it is (--force replaces it)" "$target"
 fi
 if [ ! -d "$dir" ]; then
 	made=$dir
@@ -300,9 +338,9 @@ if [ ! -d "$dir" ]; then
 		made=$(dirname "$made")
 	done
 	mkdir -p "$dir" 2>/dev/null ||
-		die "cannot create \`$dir' (the default needs root)"
+		die "cannot create \`%s' (the default needs root)" "$dir"
 fi
-[ -w "$dir" ] || die "cannot write to \`$dir' (the default needs root)"
+[ -w "$dir" ] || die "cannot write to \`%s' (the default needs root)" "$dir"
 
 # Written beside the target and renamed over it, so that the kernel's
 # loader sees the old image or the new one, never a part.  Its name is
@@ -310,15 +348,15 @@ fi
 part=$(mktemp -u "$dir/.tovrin-fw.bin.XXXXXX") || part=
 if [ -z "$part" ] || ! (set -C && : >"$part") 2>/dev/null; then
 	part=
-	die "cannot write to \`$dir' (the default needs root)"
+	die "cannot write to \`%s' (the default needs root)" "$dir"
 fi
 if ! { cp "$image" "$part" && chmod 0644 "$part" && sync "$part"; }; then
-	die "cannot write \`$part'"
+	die "cannot write \`%s'" "$part"
 fi
-mv -f "$part" "$target" || die "cannot rename \`$part' to \`$target'"
+mv -f "$part" "$target" || die "cannot rename \`%s' to \`%s'" "$part" "$target"
 part=
 made=
-say "installed \`$target'"
+say "installed \`%s'" "$target"
 
 # Whether the kernel's firmware loader reads DIR: its own folders, and the
 # one that its path parameter names.
@@ -333,7 +371,8 @@ read_by_loader() {
 	return 1
 }
 if read_by_loader; then
-	say "next: plug the modem in (again), and see as root: dmesg | grep -i firmware"
+	say "next: plug the modem in (again), and see as root: %s" "dmesg | grep -i firmware"
 else
-	say "next: the kernel's firmware loader does not read \`$dir': on the modem's computer, as root, install -D -m 0644 $target /lib/firmware/tovrin-fw.bin, then plug the modem in (again)"
+	say "next: the kernel's firmware loader does not read \`%s': on the modem's computer, as root, %s, then plug the modem in (again)" \
+		"$dir" "install -D -m 0644 $target /lib/firmware/tovrin-fw.bin"
 fi

@@ -78,6 +78,14 @@ exec /usr/bin/mv "$@"' "$@"
 }
 mv_fails() { mv_stub 'echo "mv: failed" >&2; exit 1' "$@"; }
 no_tmpdir() { TMPDIR=/nonexistent "$@"; }
+# In German; and so asked, but without gettext, as on a minimal system.
+german() { LANGUAGE=de LANG=C.UTF-8 "$@"; }
+no_gettext() {
+	mkdir -p nogettext
+	ln -sf /usr/bin/* nogettext/
+	rm nogettext/gettext
+	PATH=$PWD/nogettext german "$@"
+}
 # Files up to 4 MiB: what is left out must not be unpacked at all.
 small_files() { (ulimit -f 8192 && "$@"); }
 # full_tmpdir SIZE ...: a TMPDIR of SIZE.
@@ -174,6 +182,10 @@ over|1|none|=tovrin-fw-install: \`CnxEtU.sys' in \`over' is 16777217 bytes, more
 over.zip|1|none|=tovrin-fw-install: \`CnxEtU.sys' in \`over.zip' is 16777217 bytes, more than any driver (16777216): left out\ntovrin-fw-install: no CnxEtU.sys in \`over.zip' is small enough to be a driver
 nofw2.zip|1|none|tovrin-fw-install: none of the 2 drivers in \`nofw2.zip' holds the firmware
 EXAMPLES/vendor/driver.zip|1|none|=tovrin-fw-install: cannot make a folder in \`/nonexistent' (TMPDIR)|no_tmpdir
+EXAMPLES/vendor/driver.zip|0|image|=tovrin-fw-install: verwende „Driver/WinXP/CnxEtU.sys“ aus „$EXAMPLES/vendor/driver.zip“\nfound firmware in \`Driver/WinXP/CnxEtU.sys' at offset 0x6a0\ntovrin-fw-install: „fw/tovrin-fw.bin“ installiert\ntovrin-fw-install: weiter: der Firmware-Lader des Kernels liest „fw“ nicht: auf dem Rechner des Modems als root install -D -m 0644 fw/tovrin-fw.bin /lib/firmware/tovrin-fw.bin ausführen, dann das Modem (erneut) einstecken|german
+EXAMPLES/vendor/driver.zip|0|image|=tovrin-fw-install: using \`Driver/WinXP/CnxEtU.sys' from \`$EXAMPLES/vendor/driver.zip'\nfound firmware in \`Driver/WinXP/CnxEtU.sys' at offset 0x6a0\ntovrin-fw-install: installed \`fw/tovrin-fw.bin'\ntovrin-fw-install: next: the kernel's firmware loader does not read \`fw': on the modem's computer, as root, install -D -m 0644 fw/tovrin-fw.bin /lib/firmware/tovrin-fw.bin, then plug the modem in (again)|no_gettext
+heavy.zip|1|none|=tovrin-fw-install: die 5 Treiber in „heavy.zip“ haben zusammen 83886080 Bytes, mehr als die Treiber jedes Pakets (67108864): abgelehnt|german
+cut.7z|1|none|=tovrin-fw-install: „cut.7z“ ist beschädigt oder unvollständig (bsdtar konnte es nicht ganz lesen): bitte neu herunterladen oder kopieren|german
 EXAMPLES/vendor/driver.zip|1|none|cannot rename|mv_fails
 roomy.zip|1|none|no room in \`$TMPDIR' (TMPDIR) to unpack \`roomy.zip': |full_tmpdir 1m
 EXAMPLES/vendor/driver.zip|1|none|no room in \`$TMPDIR' (TMPDIR) to unpack|full_tmpdir 4k
@@ -263,4 +275,5 @@ EOF
 	run "$INSTALLER" --firmware-dir '' "$EXAMPLES/vendor/driver.zip"
 	[ "$status" -eq 64 ]
 	[ "$("$INSTALLER" --version)" = "$("$TOVRIN_FW" --version)" ]
+	[[ "$(LANGUAGE=de LANG=C.UTF-8 "$INSTALLER" --help)" == "Aufruf: tovrin-fw-install [--firmware-dir ORDNER]"* ]]
 }

@@ -1,0 +1,66 @@
+# Checks the translations of one program's messages, and compiles them:
+# the messages that SOURCES (in xgettext's LANGUAGE, marked by the
+# functions in KEYWORDS) hold go to POT; each language of PO_DIR/LINGUAS
+# is taken from PO_DIR/LANG.po, merged with POT into MERGED/LANG.po (its
+# messages alone), and compiled to OUT/LANG/LC_MESSAGES/DOMAIN.mo.  A
+# message not translated, or a translation whose placeholders differ
+# from the English, fails.  A source named in ALIAS (made by the build)
+# is named by where its texts come from, ALIAS_OF.
+#
+#   cmake -DXGETTEXT=... -DMSGMERGE=... -DMSGFMT=... -DMSGCMP=...
+#     -DLANGUAGE=Shell -DKEYWORDS=say,die,_ -DSOURCES=... -DPOT=...
+#     -DPO_DIR=... -DMERGED=... -DOUT=... -DDOMAIN=tovrin-fw
+#     [-DALIAS=... -DALIAS_OF=...] -P catalog.cmake
+set(args)
+string(REPLACE "," ";" KEYWORDS "${KEYWORDS}")
+foreach(keyword ${KEYWORDS})
+	list(APPEND args --keyword=${keyword})
+endforeach()
+execute_process(COMMAND ${XGETTEXT} --language=${LANGUAGE} --keyword
+		${args} --from-code=UTF-8 --add-comments=TRANSLATORS: --no-wrap
+		--package-name=tovrin-fw --msgid-bugs-address=tovrin-fw-general@lists.example.org
+		--omit-header -o ${POT}.in ${SOURCES}
+	RESULT_VARIABLE failed)
+if(failed)
+	message(FATAL_ERROR "xgettext failed on ${SOURCES}")
+endif()
+# Every message is a printf format, whichever program prints it, so that
+# msgfmt checks each translation's placeholders against the English.
+file(READ ${POT}.in pot)
+if(ALIAS)
+	string(REPLACE "#: ${ALIAS}:" "#: ${ALIAS_OF}:" pot "${pot}")
+endif()
+string(REGEX REPLACE "\n#, [^\n]*" "" pot "${pot}")
+string(REGEX REPLACE "(^|\n)msgid " "\\1#, c-format\nmsgid " pot "${pot}")
+file(WRITE ${POT} "msgid \"\"
+msgstr \"\"
+\"Content-Type: text/plain; charset=UTF-8\\n\"
+
+${pot}")
+file(REMOVE ${POT}.in)
+
+file(STRINGS ${PO_DIR}/LINGUAS linguas REGEX "^[^#]")
+string(REGEX MATCHALL "[^ \t]+" linguas "${linguas}")
+foreach(lang ${linguas})
+	set(po ${MERGED}/${lang}.po)
+	set(mo ${OUT}/${lang}/LC_MESSAGES/${DOMAIN}.mo)
+	file(MAKE_DIRECTORY ${MERGED} ${OUT}/${lang}/LC_MESSAGES)
+	execute_process(COMMAND ${MSGMERGE} --quiet --no-fuzzy-matching --no-wrap
+			-o ${po} ${PO_DIR}/${lang}.po ${POT}
+		RESULT_VARIABLE failed)
+	if(NOT failed)
+		execute_process(COMMAND ${MSGCMP} ${po} ${POT} RESULT_VARIABLE failed)
+	endif()
+	if(NOT failed)
+		execute_process(COMMAND ${MSGFMT} --check -o ${mo} ${po}
+			RESULT_VARIABLE failed)
+	endif()
+	# dash's printf, which the installer's messages go through, fills
+	# %s in order and knows no %1$s.
+	file(STRINGS ${po} reordered REGEX "%[0-9]+\\$")
+	if(failed OR reordered)
+		message(FATAL_ERROR "${PO_DIR}/${lang}.po: a message of ${SOURCES} "
+			"is missing, or its placeholders differ from the English "
+			"(keep each %s, in its order)")
+	endif()
+endforeach()
