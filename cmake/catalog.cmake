@@ -11,6 +11,8 @@
 #     -DLANGUAGE=Shell -DKEYWORDS=say,die,_ -DSOURCES=... -DPOT=...
 #     -DPO_DIR=... -DMERGED=... -DOUT=... -DDOMAIN=tovrin-fw
 #     [-DALIAS=... -DALIAS_OF=...] -P catalog.cmake
+#
+# With -DUPDATE=ON, it only writes POT, for the translators' template.
 set(args)
 string(REPLACE "," ";" KEYWORDS "${KEYWORDS}")
 foreach(keyword ${KEYWORDS})
@@ -20,9 +22,11 @@ execute_process(COMMAND ${XGETTEXT} --language=${LANGUAGE} --keyword
 		${args} --from-code=UTF-8 --add-comments=TRANSLATORS: --no-wrap
 		--package-name=tovrin-fw --msgid-bugs-address=tovrin-fw-general@lists.example.org
 		--omit-header -o ${POT}.in ${SOURCES}
-	RESULT_VARIABLE failed)
-if(failed)
-	message(FATAL_ERROR "xgettext failed on ${SOURCES}")
+	RESULT_VARIABLE failed ERROR_VARIABLE said)
+# A warning is a message misread, or lost: xgettext reads JavaScript's
+# a << b as the start of E4X markup, for one.
+if(failed OR said)
+	message(FATAL_ERROR "xgettext misread ${SOURCES}:\n${said}")
 endif()
 # Every message is a printf format, whichever program prints it, so that
 # msgfmt checks each translation's placeholders against the English.
@@ -38,6 +42,9 @@ msgstr \"\"
 
 ${pot}")
 file(REMOVE ${POT}.in)
+if(UPDATE)
+	return()
+endif()
 
 file(STRINGS ${PO_DIR}/LINGUAS linguas REGEX "^[^#]")
 string(REGEX MATCHALL "[^ \t]+" linguas "${linguas}")

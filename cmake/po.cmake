@@ -4,6 +4,7 @@ find_program(XGETTEXT xgettext REQUIRED DOC "gettext, for the translations")
 find_program(MSGMERGE msgmerge REQUIRED)
 find_program(MSGFMT msgfmt REQUIRED)
 find_program(MSGCMP msgcmp REQUIRED)
+find_program(MSGCAT msgcat REQUIRED)
 file(STRINGS ${PROJECT_SOURCE_DIR}/po/LINGUAS TOVRIN_FW_LINGUAS REGEX "^[^#]")
 string(REGEX MATCHALL "[^ \t]+" TOVRIN_FW_LINGUAS "${TOVRIN_FW_LINGUAS}")
 
@@ -48,4 +49,15 @@ function(tovrin_fw_catalog target language keywords out merged)
 		COMMENT "Checking and compiling the translations of ${target}"
 		VERBATIM)
 	add_custom_target(${target} ALL DEPENDS ${outputs})
+	# The same messages, unchecked, for update-po.
+	set(TOVRIN_FW_TEMPLATES ${TOVRIN_FW_TEMPLATES} ${pot}.update PARENT_SCOPE)
+	add_custom_command(OUTPUT ${pot}.update
+		COMMAND ${CMAKE_COMMAND} -DUPDATE=ON -DXGETTEXT=${XGETTEXT}
+			-DLANGUAGE=${language} "-DKEYWORDS=${keywords}"
+			"-DSOURCES=${sources}" -DPOT=${pot}.update -DALIAS=${alias}
+			-DALIAS_OF=${alias_of} -P ${PROJECT_SOURCE_DIR}/cmake/catalog.cmake
+		DEPENDS ${depends} ${PROJECT_SOURCE_DIR}/cmake/catalog.cmake
+		WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+		VERBATIM)
+	add_custom_target(${target}-template DEPENDS ${pot}.update)
 endfunction()

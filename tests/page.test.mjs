@@ -203,11 +203,24 @@ async function choose(tab, file, seconds) {
 	return tab.run(seen);
 }
 
-async function opened() {
+// A fresh page, ready, in language (English unless named), chosen as a
+// reader chooses it.
+async function opened(language) {
 	const tab = await browser.open(url);
 	await until(tab, 'ready');
 	await tab.run(watch);
+	if (language)
+		await speak(tab, language);
 	return tab;
+}
+
+async function speak(tab, language) {
+	assert.equal(await tab.run(async (language) => {
+		const control = document.getElementById('language');
+		control.value = language;
+		control.dispatchEvent(new Event('change'));
+		return document.documentElement.lang;
+	}, language), language, `the page does not speak ${language}`);
 }
 
 // Checks what the page shows for file against the row's says, want (the
@@ -223,7 +236,8 @@ function check(file, got, says, want, more = {}) {
 		!s.revoked), `${file}: a save control is not a live blob: URL ` +
 		'saving tovrin-fw.bin');
 	for (const image of wanted) {
-		const size = `${image.length} bytes, SHA-256 ${sha256(image)}`;
+		const size = `${image.length} ${more.bytes || 'bytes'}, SHA-256 ${
+			sha256(image)}`;
 		assert.ok(got.text.includes(size), `${file}: no ${size}`);
 	}
 	assert.equal(got.alert, want.length === 0,
@@ -295,11 +309,21 @@ const rows = [
 	['cut.cab', "`cut.cab' is damaged or cut short (7-Zip: Unexpected end " +
 		'of archive; Data Error', []],
 	['cut.7z', 'it is damaged or cut short: fetch or copy it again', []],
+	// In other languages: the page's own words translated, tovrin-fw's
+	// and the locator's quoted as they are.
+	['EXAMPLES/vendor/driver.zip', [vendor, 'tovrin-fw.bin speichern',
+		'Weiter, auf dem Rechner des Modems'], ['image.bin'],
+	{lang: 'de', bytes: 'Bytes'}],
+	['heavy.zip', 'les 5 pilotes de «\u00a0heavy.zip\u00a0» font 83886080 ' +
+		'octets en tout', [], {lang: 'fr'}],
+	['nofw.zip', ['jedyny sterownik w „nofw.zip” nie zawiera firmware',
+		"brak firmware w „Driver/CnxEtU.sys”: file is not a DOS executable"],
+	[], {lang: 'pl'}],
 ];
 
 test(`${ENGINE}: each file chosen, opened from disk`, async () => {
 	for (const [file, says, want, more] of rows) {
-		const tab = await opened();
+		const tab = await opened(more?.lang);
 		try {
 			check(file, await choose(tab, file), says, want, more);
 		} finally {
@@ -386,12 +410,64 @@ test(`${ENGINE}: one page, file after file, and cancelled`, async () => {
 		'not ready at once after Cancel');
 		check('cancelled, then driver.zip', await choose(tab,
 			'EXAMPLES/vendor/driver.zip'), vendor, ['image.bin']);
+		// Said again in another language, with the same save control.
+		const href = await tab.run(async () =>
+			document.querySelector('a[download]').href);
+		await speak(tab, 'es');
+		const spoken = await tab.run(seen);
+		assert.ok(spoken.text.includes('Guardar tovrin-fw.bin') &&
+			spoken.text.includes(vendor), `not said in Spanish: ${spoken.text}`);
+		assert.equal(await tab.run(async () =>
+			document.querySelector('a[download]').href), href,
+		'another save control in another language');
 		// Saved as a person saves it: by a click.
 		if (tab.save)
 			assert.deepEqual(await tab.save(), readFileSync(at('image.bin')),
 				'a click on Save saves another file');
 	} finally {
 		await tab.close();
+	}
+});
+
+// What axe-core finds against WCAG 2.2 AA in the page, in the light or
+// the dark scheme (the page's own dark rules, put on the root as the
+// browser would, so that every engine can be asked); axe's source goes in
+// whole, as no script may be added to the page.
+const axe = readFileSync(join(NODE_MODULES, 'axe-core', 'axe.min.js'), 'utf8');
+const audit = `async (dark) => {\n${axe}\n;return (${async (dark) => {
+	const root = document.documentElement;
+	for (const sheet of document.styleSheets) {
+		for (const rule of sheet.cssRules) {
+			if (!rule.media || !/dark/.test(rule.media.mediaText))
+				continue;
+			for (const inner of rule.cssRules) {
+				for (const name of inner.style)
+					root.style.setProperty(name, dark ?
+						inner.style.getPropertyValue(name) : '');
+			}
+		}
+	}
+	root.style.colorScheme = dark ? 'dark' : '';
+	const found = await window.axe.run(document, {runOnly: {type: 'tag',
+		values: ['wcag2a', 'wcag2aa', 'wcag21a', 'wcag21aa', 'wcag22aa']}});
+	return found.violations.map((v) => `${v.id}: ${v.nodes.map((n) =>
+		n.target.join(' ')).join(', ')}`);
+}})(dark);\n}`;
+
+test(`${ENGINE}: accessible, light and dark, in two languages`, async () => {
+	for (const language of ['en', 'de']) {
+		for (const file of [null, 'EXAMPLES/vendor/driver.zip', 'heavy.zip']) {
+			const tab = await opened(language);
+			try {
+				if (file)
+					await choose(tab, file);
+				for (const dark of [false, true])
+					assert.deepEqual(await tab.run(audit, dark), [],
+						`${language}, ${file || 'ready'}, ${dark ? 'dark' : 'light'}`);
+			} finally {
+				await tab.close();
+			}
+		}
 	}
 });
 

@@ -1,18 +1,19 @@
 // Builds the page as one file: index.html with the style, both
 // WebAssembly modules (base64), the worker's script (7-Zip's module and
-// worker.js, as a string the page starts its worker from) and page.js
-// inlined, and 7-Zip's licence texts.  The page's Content-Security-Policy
+// worker.js, as a string the page starts its worker from), the page's
+// messages in each language (from the build's checked catalogs, LANG.po)
+// and page.js inlined, and 7-Zip's licence texts.  The page's Content-Security-Policy
 // allows exactly these inline scripts and style, by their SHA-256, workers
 // from the page's own blob: URLs, and no connection at all.
 // The output depends on its inputs alone, so two builds give one file.
 //
-//   node build.mjs OUT LOCATOR_WASM NODE_MODULES VERSION
+//   node build.mjs OUT LOCATOR_WASM NODE_MODULES VERSION [LANG.po...]
 import {createHash} from 'node:crypto';
 import {readFileSync, writeFileSync} from 'node:fs';
-import {dirname, join} from 'node:path';
+import {basename, dirname, join} from 'node:path';
 import {fileURLToPath} from 'node:url';
 
-const [out, locator, modules, version] = process.argv.slice(2);
+const [out, locator, modules, version, ...catalogs] = process.argv.slice(2);
 if (!version) {
 	console.error('usage: node build.mjs OUT LOCATOR_WASM NODE_MODULES VERSION');
 	process.exit(64);
@@ -23,12 +24,55 @@ const sevenZip = (name) => readFileSync(join(modules, '7z-wasm', name));
 // An HTML parser reads every line end as LF: so must the hashes below.
 const lf = (text) => text.replace(/\r\n?/g, '\n');
 
+// A catalog's messages, {msgid: msgstr}, and its language's name in
+// itself (the header's X-Language-Name).  The build merged it with the
+// page's messages alone, and checked that each is translated.
+function catalog(file) {
+	const messages = {};
+	let entry = {};
+	let field = null;
+	const done = () => {
+		if (entry.msgid !== undefined)
+			messages[entry.msgid] = entry.msgstr;
+		entry = {};
+	};
+	for (const line of readFileSync(file, 'utf8').split('\n')) {
+		const m = /^(msgid|msgstr) (".*")$/.exec(line);
+		if (m && m[1] === 'msgid')
+			done();
+		if (m)
+			entry[field = m[1]] = JSON.parse(m[2]);
+		else if (/^"/.test(line) && field)
+			entry[field] += JSON.parse(line);
+		else
+			field = null;
+	}
+	done();
+	const header = messages[''];
+	delete messages[''];
+	const name = /^X-Language-Name: (.*)$/m.exec(header)?.[1];
+	if (!name)
+		throw new Error(`${file}: no X-Language-Name in its header`);
+	// The page reads <code> and <strong> in a translation as markup, as
+	// in the English, and nothing else.
+	const tags = (text) => (text.match(/<[^>]*>/g) || []).join();
+	for (const [id, text] of Object.entries(messages)) {
+		if (tags(id) !== tags(text))
+			throw new Error(`${file}: other markup than the English's in ` +
+				`the translation of: ${id}`);
+	}
+	return {name, messages};
+}
+const languages = Object.fromEntries(catalogs.map((file) =>
+	[basename(file, '.po'), catalog(file)]));
+
 const worker = `${lf(sevenZip('7zz.umd.js').toString())}\n${source('worker.js')}`;
 const scripts = [
 	`const WASM = ${JSON.stringify({
 		sevenZip: sevenZip('7zz.wasm').toString('base64'),
 		locator: readFileSync(locator).toString('base64'),
-	})};\nconst WORKER = ${JSON.stringify(worker)};`,
+	})};\nconst WORKER = ${JSON.stringify(worker)};\nconst LANGUAGES = ${
+		JSON.stringify(languages)};`,
 	source('page.js'),
 ];
 const style = source('page.css');

@@ -1,15 +1,16 @@
 // The page: the chosen file goes to a worker, which finds every
 // CnxEtU.sys in it and runs tovrin-fw's own locator on each; the page shows
 // what it found and saves tovrin-fw.bin.  Nothing leaves the browser.
-// WASM (both modules, in base64) and WORKER (the worker's script) come
-// from the script that the build puts first.
-/* global WASM, WORKER */
+// WASM (both modules, in base64), WORKER (the worker's script) and
+// LANGUAGES (each language's name in itself and its messages, from po/)
+// come from the script that the build puts first.
+/* global WASM, WORKER, LANGUAGES */
 'use strict';
 
 (() => {
 	// How much of the file the page hands over at a time, where the
 	// worker cannot read it where it lies.
-	const CHUNK = 16 << 20;
+	const CHUNK = 16 * 1024 * 1024;
 
 	const $ = (id) => document.getElementById(id);
 	const input = $('file');
@@ -19,6 +20,58 @@
 	const progress = $('progress');
 	const cancel = $('cancel');
 	const result = $('result');
+	const language = $('language');
+
+	// The reader's language: the first of the browser's list that the page
+	// speaks, until the reader picks another.  English is the messages'
+	// own.
+	let messages = {};
+	const names = {en: 'English', ...Object.fromEntries(Object.entries(
+		LANGUAGES).map(([code, l]) => [code, l.name]))};
+	function preferred() {
+		for (const tag of navigator.languages || [navigator.language]) {
+			const code = String(tag).toLowerCase().split('-')[0];
+			if (code in names)
+				return code;
+		}
+		return 'en';
+	}
+
+	// A message in the reader's language, each %s filled in turn; an
+	// argument that is a message, [format, ...args], is put in it first.
+	function t(format, ...args) {
+		let i = 0;
+		return (messages[format] || format).replace(/%s/g, () => {
+			const arg = args[i++];
+			return Array.isArray(arg) ? t(...arg) : String(arg);
+		});
+	}
+	const m = (format, ...args) => [format, ...args];
+	const say = (message) => (Array.isArray(message) ? t(...message) :
+		message);
+
+	// The page's own texts, marked data-t, by their English (the element's
+	// markup, its spaces collapsed); a translation may hold <code> and
+	// <strong> as the English does, and nothing else is read as markup.
+	const texts = [...document.querySelectorAll('[data-t]')].map((e) =>
+		[e, e.innerHTML.replace(/\s+/g, ' ').trim()]);
+	function markup(text) {
+		const nodes = [];
+		let inner = null;
+		for (const part of text.split(/(<\/?(?:code|strong)>)/)) {
+			const tag = /^<(\/?)(\w+)>$/.exec(part);
+			if (tag) {
+				inner = tag[1] ? null : document.createElement(tag[2]);
+				if (inner)
+					nodes.push(inner);
+			} else if (inner) {
+				inner.append(part);
+			} else if (part) {
+				nodes.push(part);
+			}
+		}
+		return nodes;
+	}
 
 	function decode(base64) {
 		const text = atob(base64);
@@ -51,81 +104,116 @@
 	// The drivers without firmware: a line each for a few, a summary of
 	// many, never thousands of paragraphs.
 	function skipped(list = []) {
-		const lines = list.map((s) => `no firmware in \`${s.path}': ${
-			s.reason}`);
+		const lines = list.map((s) => t("no firmware in `%s': %s", s.path,
+			s.reason));
 		if (lines.length <= 3)
 			return paragraphs(lines);
 		return [element('details', {className: 'skipped'},
-			element('summary', {}, `${lines.length} drivers hold no firmware`),
+			element('summary', {}, t('%s drivers hold no firmware',
+				lines.length)),
 			element('pre', {}, lines.join('\n')))];
 	}
 
 	let urls = [];
 
-	// One image: the line tovrin-fw prints, its size and SHA-256, and a
-	// control that saves it as tovrin-fw.bin.
+	// One image: the line tovrin-fw prints (its own words, in any
+	// language), its size and SHA-256, and a control that saves it as
+	// tovrin-fw.bin.  Its URL is made once, and kept while it is shown.
 	function image(found, label) {
-		const url = URL.createObjectURL(new Blob([found.image],
-			{type: 'application/octet-stream'}));
-		urls.push(url);
+		if (!found.url) {
+			found.url = URL.createObjectURL(new Blob([found.image],
+				{type: 'application/octet-stream'}));
+			urls.push(found.url);
+		}
 		return element('div', {className: 'image'},
 			element('p', {}, `found firmware in \`${found.path}' at offset ${
 				hex(found.offset)}`),
-			element('p', {}, `${found.image.length} bytes, SHA-256 `,
+			element('p', {}, t('%s bytes, SHA-256', found.image.length), ' ',
 				element('span', {className: 'sum'}, found.sum)),
-			element('p', {}, element('a', {className: 'save', href: url,
+			element('p', {}, element('a', {className: 'save', href: found.url,
 				download: 'tovrin-fw.bin'}, label)));
 	}
 
 	function next(several) {
 		return element('div', {className: 'next'},
-			element('h2', {}, 'Next, on the modem\'s computer'),
+			element('h2', {}, t("Next, on the modem's computer")),
 			element('ol', {},
 				element('li', {},
-					'Copy tovrin-fw.bin over, and install it as root ' +
-					'where the kernel\'s firmware loader looks for it:',
+					t('Copy tovrin-fw.bin over, and install it as root ' +
+						"where the kernel's firmware loader looks for it:"),
 					command('install -D -m 0644 tovrin-fw.bin ' +
 						'/lib/firmware/tovrin-fw.bin'),
-					...(several ? [element('p', {}, 'The browser may save a ' +
-						'second file under another name, such as ' +
-						'tovrin-fw(1).bin: install it under the name ' +
-						'tovrin-fw.bin all the same, as in ' +
-						'install -D -m 0644 \'tovrin-fw(1).bin\' ' +
-						'/lib/firmware/tovrin-fw.bin.')] : [])),
+					...(several ? [element('p', {}, t('The browser may save ' +
+						'a second file under another name, such as %s: ' +
+						'install it under the name tovrin-fw.bin all the ' +
+						'same, as in %s.', 'tovrin-fw(1).bin',
+					"install -D -m 0644 'tovrin-fw(1).bin' " +
+						'/lib/firmware/tovrin-fw.bin'))] : [])),
 				element('li', {},
-					'Plug the modem in (again), and see as root ' +
-					'whether the kernel loaded it:',
+					t('Plug the modem in (again), and see as root whether ' +
+						'the kernel loaded it:'),
 					command('dmesg | grep -i firmware'))));
 	}
 
 	// What the worker found: the images and their save controls first,
-	// then what was left out; or the refusal, as an alert.
+	// then what was left out; or the refusal, as an alert.  Returns what
+	// takes the focus.
 	function show(name, r) {
-		let first;
+		const notes = paragraphs((r.notes || []).map(say));
 		if (r.refusal) {
-			first = element('div', {className: 'failed', role: 'alert',
-				tabIndex: -1}, element('p', {}, r.refusal),
-			...paragraphs(r.notes || []), ...skipped(r.skipped));
-			result.append(first);
-		} else {
-			const several = r.images.length > 1;
-			const images = r.images.map((found) => image(found, several ?
-				`Save tovrin-fw.bin from ${found.path}` : 'Save tovrin-fw.bin'));
-			if (several)
-				result.append(element('p', {}, `the drivers in \`${name
-				}' hold different images: save the one for the newest ` +
-					'Windows that its folder names'));
-			else if (r.found > 1)
-				result.append(element('p', {}, `${r.found} drivers in \`${
-					name}' hold the same image`));
-			first = result.firstChild || images[0];
-			first.tabIndex = -1;
-			result.append(...images, next(several),
-				...paragraphs(r.notes || []), ...skipped(r.skipped));
+			const failed = element('div', {className: 'failed', role: 'alert',
+				tabIndex: -1}, element('p', {}, say(r.refusal)), ...notes,
+			...skipped(r.skipped));
+			result.append(failed);
+			return failed;
 		}
+		const several = r.images.length > 1;
+		const images = r.images.map((found) => image(found, several ?
+			t('Save tovrin-fw.bin from %s', found.path) :
+			t('Save tovrin-fw.bin')));
+		if (several)
+			result.append(element('p', {}, t("the drivers in `%s' hold " +
+				'different images: save the one for the newest Windows that ' +
+				'its folder names', name)));
+		else if (r.found > 1)
+			result.append(element('p', {}, t("%s drivers in `%s' hold the " +
+				'same image', r.found, name)));
+		const first = result.firstChild || images[0];
+		first.tabIndex = -1;
+		result.append(...images, next(several), ...notes,
+			...skipped(r.skipped));
+		return first;
+	}
+
+	// What the result says, kept so that it can be said again in another
+	// language; and the step the worker is at.
+	let shown = null;
+	let doing = null;
+	function tell(what) {
+		shown = what;
+		const first = what();
 		first.focus();
 		first.scrollIntoView({block: 'start'});
 	}
+
+	// Everything the page says, in the language code names.
+	function speak(code) {
+		messages = LANGUAGES[code]?.messages || {};
+		document.documentElement.lang = code;
+		for (const [e, english] of texts)
+			e.replaceChildren(...markup(t(english)));
+		if (doing)
+			step.textContent = say(doing);
+		if (shown) {
+			result.replaceChildren();
+			shown();
+		}
+	}
+	for (const [code, name] of Object.entries(names))
+		language.append(element('option', {value: code, lang: code}, name));
+	language.value = preferred();
+	speak(language.value);
+	language.addEventListener('change', () => speak(language.value));
 
 	let worker = null;
 	let chosen = '';
@@ -133,6 +221,7 @@
 	function finish(state) {
 		worker?.terminate();
 		worker = null;
+		doing = null;
 		busy.hidden = true;
 		input.disabled = false;
 		result.setAttribute('aria-busy', 'false');
@@ -145,11 +234,13 @@
 		chosen = file.name;
 		urls.forEach((url) => URL.revokeObjectURL(url));
 		urls = [];
+		shown = null;
 		result.replaceChildren();
 		result.setAttribute('aria-busy', 'true');
 		document.body.dataset.state = 'busy';
 		input.disabled = true;
-		step.textContent = `Reading ${file.name}`;
+		doing = ['Reading %s', file.name];
+		step.textContent = say(doing);
 		progress.removeAttribute('value');
 		busy.hidden = false;
 		cancel.focus();
@@ -158,18 +249,20 @@
 		const fail = (why) => {
 			if (w !== worker)
 				return;
-			show(file.name, {refusal: `cannot read \`${file.name}': ${why}`});
+			tell(() => show(file.name, {refusal: m("cannot read `%s': %s",
+				file.name, why)}));
 			finish('done');
 		};
 		w.onerror = (e) => {
 			e.preventDefault();
-			fail(e.message || 'the worker stopped');
+			fail(e.message || m('the worker stopped'));
 		};
 		w.onmessage = ({data}) => {
 			if (w !== worker)
 				return;
 			if (data.step) {
-				step.textContent = data.step;
+				doing = data.step;
+				step.textContent = say(doing);
 				if (data.max > 0) {
 					progress.max = data.max;
 					progress.value = data.value;
@@ -184,21 +277,23 @@
 					(bytes) => w.postMessage({bytes}, [bytes]),
 					(e) => w.postMessage({error: e.message || String(e)}));
 			} else if (data.done) {
-				show(file.name, data.done);
+				tell(() => show(file.name, data.done));
 				finish('done');
 			}
 		};
 		try {
 			w.postMessage({file, code: await code});
 		} catch (e) {
-			fail(e.message || e);
+			fail(String(e.message || e));
 		}
 	}
 
 	cancel.addEventListener('click', () => {
 		finish('ready');
-		result.append(element('p', {}, `Stopped: nothing was taken from \`${
-			chosen}'.`));
+		const from = chosen;
+		shown = () => result.appendChild(element('p', {},
+			t("Stopped: nothing was taken from `%s'.", from)));
+		shown();
 		input.focus();
 	});
 	input.addEventListener('change', () => choose(input.files[0]));

@@ -9,14 +9,14 @@
 
 // Real drivers are well under 1 MiB: a larger CnxEtU.sys is damaged or
 // hostile, and is left out unread (tovrin-fw-install's bound).
-const MAX = 16 << 20;
+const MAX = 16 * 1024 * 1024;
 // Real packages hold a handful of drivers: those that come to more are
 // refused before anything is unpacked.
-const TOTAL = 64 << 20;
+const TOTAL = 64 * 1024 * 1024;
 // Of many notes alike, the first few are shown, then how many more.
 const FEW = 3;
 // Where the worker cannot read the file, it is copied whole: no further.
-const COPY_MAX = 1 << 30;
+const COPY_MAX = 1024 * 1024 * 1024;
 const DRIVER = /(^|\/)cnxetu\.sys$/i;
 
 let code; // the compiled modules, {sevenZip, locator}, from the page
@@ -25,6 +25,9 @@ let fw; // the locator's instance, and where the driver goes in its memory
 let at;
 
 const post = (message, transfer) => postMessage(message, transfer || []);
+// What the page says, as [format, ...args]: the page puts it in the
+// reader's language; an argument may be such a message itself.
+const m = (format, ...args) => [format, ...args];
 
 // Progress, at most ten times a second.
 let shown = 0;
@@ -59,7 +62,7 @@ function copy(file) {
 				return resolve(bytes.subarray(0, size));
 			bytes.set(new Uint8Array(part), size);
 			size += part.byteLength;
-			step(`Reading ${file.name}`, size, file.size);
+			step(m('Reading %s', file.name), size, file.size);
 			post({more: size});
 		};
 		post({more: 0});
@@ -92,7 +95,7 @@ function mount(module, source, name) {
 // array beside each block, Chromium holds gigabytes of read blocks.
 let young; // kept where no optimiser can drop it
 function cached(file, name) {
-	const BLOCK = 1 << 20;
+	const BLOCK = 1024 * 1024;
 	const blocks = new Map();
 	const reader = new FileReaderSync();
 	return (stream, buffer, offset, length, position) => {
@@ -104,11 +107,11 @@ function cached(file, name) {
 				block = new Uint8Array(reader.readAsArrayBuffer(
 					file.slice(i * BLOCK, (i + 1) * BLOCK)));
 				blocks.set(i, block);
-				young = new Array(1 << 18).fill(0);
+				young = new Array(256 * 1024).fill(0);
 				if (blocks.size > 16)
 					blocks.delete(blocks.keys().next().value);
 			}
-			step(`Reading ${name}`, position + done, file.size);
+			step(m('Reading %s', name), position + done, file.size);
 			const from = position + done - i * BLOCK;
 			const part = block.subarray(from, from + length - done);
 			buffer.set(part, offset + done);
@@ -153,9 +156,9 @@ async function sevenZip(source, args, setup) {
 
 // 7-Zip's reasons, on one line.
 function why(err) {
-	return err.filter((l) => l && l !== 'ERRORS:' && !/^ERROR: \/in\/pkg$/
-		.test(l)).map((l) => l.replace(/^ERROR: /, '')).join('; ') ||
-		'it could not read the package through';
+	return err.filter((l) => l && l !== 'ERRORS:' &&
+		l !== 'ERROR: /in/pkg').map((l) => l.replace(/^ERROR: /, '')).join('; ') ||
+		m('it could not read the package through');
 }
 
 // The package's entries from 7-Zip's technical listing, as
@@ -207,8 +210,8 @@ function locate(bytes) {
 // The file itself as the driver, read only within the bound.
 function itself(source) {
 	if (sizeOf(source) > MAX)
-		return {tooLarge: `at ${sizeOf(source)} bytes it is larger than any ` +
-			`driver (${MAX} bytes at most)`};
+		return {tooLarge: m('at %s bytes it is larger than any driver (%s ' +
+			'bytes at most)', sizeOf(source), MAX)};
 	return locator().then(() => locate(read(source)));
 }
 
@@ -258,7 +261,7 @@ async function unpack(source, name, skip, stated) {
 				}
 				written += length;
 				held += length;
-				step(`Unpacking CnxEtU.sys from ${name}`, written, stated);
+				step(m('Unpacking CnxEtU.sys from %s', name), written, stated);
 			}
 			return write(stream, buffer, offset, length, position, canOwn);
 		};
@@ -296,18 +299,18 @@ async function drivers(source, name, entries) {
 	for (const e of entries) {
 		if (!DRIVER.test(e.Path))
 			continue;
-		const path = e.Path.replace(/^\.\//, '');
+		const path = e.Path.startsWith('./') ? e.Path.slice(2) : e.Path;
 		if (e.Folder === '+' || /^D/.test(e.Attributes || '')) {
 			skip.push(e);
 		} else if (/(^| )l[-rwxsStT]{9}$/.test(e.Attributes || '')) {
-			notes.push(`\`${path}' in \`${name}' is a symbolic link, ` +
-				'no driver: left out');
+			notes.push(m("`%s' in `%s' is a symbolic link, no driver: " +
+				'left out', path, name));
 			skip.push(e);
 		} else if (size(e) > MAX) {
 			n++;
 			if (++over <= FEW)
-				notes.push(`\`${path}' in \`${name}' is ${size(e)} bytes, ` +
-					`more than any driver (${MAX}): left out`);
+				notes.push(m("`%s' in `%s' is %s bytes, more than any driver " +
+					'(%s): left out', path, name, size(e), MAX));
 			skip.push(e);
 		} else {
 			n++;
@@ -316,23 +319,24 @@ async function drivers(source, name, entries) {
 		}
 	}
 	if (over > FEW)
-		notes.push(`${over - FEW} more CnxEtU.sys in \`${name}' are larger ` +
-			'than any driver: left out');
+		notes.push(m("%s more CnxEtU.sys in `%s' are larger than any driver: " +
+			'left out', over - FEW, name));
 	if (n === 0)
 		return {n, notes};
 	if (taken === 0)
-		return {refusal: `no CnxEtU.sys in \`${name}' is small enough to ` +
-			'be a driver', notes};
+		return {refusal: m("no CnxEtU.sys in `%s' is small enough to be a " +
+			'driver', name), notes};
 	if (stated > TOTAL)
-		return {refusal: `the ${taken} drivers in \`${name}' come to ${stated
-		} bytes, more than any package's drivers (${TOTAL}): refused`, notes};
+		return {refusal: m("the %s drivers in `%s' come to %s bytes, more " +
+			"than any package's drivers (%s): refused", taken, name, stated,
+		TOTAL), notes};
 
 	await locator();
 	const got = await unpack(source, name, skip, stated);
 	if (got.overrun)
-		return {refusal: `\`${name}' is damaged: a CnxEtU.sys in it ` +
-			'unpacks to more than the package says it holds; fetch or ' +
-			'copy it again', notes};
+		return {refusal: m("`%s' is damaged: a CnxEtU.sys in it unpacks to " +
+			'more than the package says it holds; fetch or copy it again',
+		name), notes};
 	if (got.damaged)
 		return {damaged: got.damaged, notes};
 	const byPath = (x, y) => (x.path < y.path ? -1 : x.path > y.path ? 1 : 0);
@@ -340,8 +344,8 @@ async function drivers(source, name, entries) {
 	const skipped = got.drivers.filter((d) => d.reason).sort(byPath);
 	if (hits.length === 0)
 		return {refusal: n === 1 ?
-			`the one driver in \`${name}' holds no firmware` :
-			`none of the ${n} drivers in \`${name}' holds the firmware`,
+			m("the one driver in `%s' holds no firmware", name) :
+			m("none of the %s drivers in `%s' holds the firmware", n, name),
 		notes, skipped};
 	const sums = await sha256(hits.map((h) => h.image));
 	const images = [];
@@ -357,15 +361,15 @@ async function run(file) {
 	let source = file;
 	if (!readable(file)) {
 		if (file.size > COPY_MAX)
-			return {refusal: `this browser lets the page read \`${name}' ` +
-				`only by copying it whole, and at ${file.size} bytes it is ` +
-				`larger than the page copies (${COPY_MAX}): open the page ` +
-				'in Firefox or Chromium, or choose the CnxEtU.sys taken out ' +
-				'of it'};
-		step(`Reading ${name}`, 0, file.size, true);
+			return {refusal: m("this browser lets the page read `%s' only by " +
+				'copying it whole, and at %s bytes it is larger than the ' +
+				'page copies (%s): open the page in Firefox or Chromium, or ' +
+				'choose the CnxEtU.sys taken out of it', name, file.size,
+			COPY_MAX)};
+		step(m('Reading %s', name), 0, file.size, true);
 		source = await copy(file);
 	}
-	step(`Looking for CnxEtU.sys in ${name}`, 0, 0, true);
+	step(m('Looking for CnxEtU.sys in %s', name), 0, 0, true);
 	const pkg = await list(source);
 	let r = pkg.entries ? await drivers(source, name, pkg.entries) : {};
 	if (r.images || r.refusal)
@@ -380,19 +384,21 @@ async function run(file) {
 		return {images: [{path: name, ...self, sum}], found: 1};
 	}
 	if (damaged)
-		r.refusal = `\`${name}' is damaged or cut short (7-Zip: ${damaged
-		}): fetch or copy it again`;
+		r.refusal = m("`%s' is damaged or cut short (7-Zip: %s): fetch or " +
+			'copy it again', name, damaged);
 	else if (pkg.notPackage && self.tooLarge)
-		r.refusal = `\`${name}' is neither a package that 7-Zip can read ` +
-			`nor a driver: ${self.tooLarge}`;
+		r.refusal = m("`%s' is neither a package that 7-Zip can read nor a " +
+			'driver: %s', name, self.tooLarge);
 	else if (pkg.notPackage)
-		r.refusal = `\`${name}' is neither a package that 7-Zip can read ` +
-			`nor a driver (${self.reason}); if it is the vendor's package, ` +
-			'it is damaged or cut short: fetch or copy it again';
+		r.refusal = m("`%s' is neither a package that 7-Zip can read nor a " +
+			"driver (%s); if it is the vendor's package, it is damaged or " +
+			'cut short: fetch or copy it again', name, self.reason);
+	else if (self.tooLarge)
+		r.refusal = m("no CnxEtU.sys in `%s', and it is no driver itself: %s",
+			name, self.tooLarge);
 	else
-		r.refusal = `no CnxEtU.sys in \`${name}', and it is no driver ` +
-			(self.tooLarge ? `itself: ${self.tooLarge}` :
-				`itself (${self.reason})`);
+		r.refusal = m("no CnxEtU.sys in `%s', and it is no driver itself " +
+			'(%s)', name, self.reason);
 	return r;
 }
 
@@ -401,8 +407,8 @@ onmessage = ({data}) => {
 		code = data.code;
 		run(data.file).then((r) => post({done: r},
 			(r.images || []).map((image) => image.image.buffer)),
-		(e) => post({done: {refusal: `cannot read \`${data.file.name}': ${
-			e.message || e}`}}));
+		(e) => post({done: {refusal: m("cannot read `%s': %s",
+			data.file.name, String(e.message || e))}}));
 	} else {
 		chunk(data);
 	}
