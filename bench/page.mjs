@@ -1,5 +1,6 @@
 // Measures the offline page: its size; in each engine, the time from
-// choosing examples/vendor/driver.zip to the result; in each engine, for
+// opening it to its being ready, and from choosing
+// examples/vendor/driver.zip to the result; in each engine, for
 // a zip of 300 drivers of 16 MiB and the real one, and for a solid 7-Zip
 // archive of 3 GB with the driver last; and in Chromium, for a 700 MB CD
 // image and a 3 GB DVD image holding the driver and for a zip of 5 GiB of
@@ -7,8 +8,10 @@
 // engine's page processes over the empty page's, and the longest time the
 // page did not answer.
 //
-//   cmake --workflow --preset web && node bench/page.mjs [ENGINE...]
+//   cmake --workflow --preset web && node bench/page.mjs [--quick] [ENGINE...]
 //
+// --quick stops after driver.zip.  PAGE names another build of the page
+// to measure, to compare.
 // Needs bsdtar (it makes the images, about 13 GB of room in TMPDIR) and
 // the web build in build/web; run it with no other browser open.
 import {execFileSync} from 'node:child_process';
@@ -23,20 +26,25 @@ import {solid7z} from '../tests/solid7z.mjs';
 
 const root = join(dirname(fileURLToPath(import.meta.url)), '..');
 const build = join(root, 'build', 'web');
-const page = pathToFileURL(join(build, 'tovrin-fw.html')).href;
+const page = pathToFileURL(process.env.PAGE ||
+	join(build, 'tovrin-fw.html')).href;
 const modules = join(build, 'web', 'npm', 'node_modules');
-const engines = process.argv.slice(2).length ? process.argv.slice(2) :
-	['chromium', 'firefox', 'webkit'];
+const quick = process.argv.includes('--quick');
+const named = process.argv.slice(2).filter((a) => a !== '--quick');
+const engines = named.length ? named : ['chromium', 'firefox', 'webkit'];
 
 const MB = 1 << 20;
 const median = (xs) => [...xs].sort((a, b) => a - b)[xs.length >> 1];
 
-// Chooses file on a fresh page; the time to the answer, its first line,
-// the renderer's peak memory before and after, and the longest gap between the page's timer ticks (10 ms apart).
+// Chooses file on a fresh page; the time to its being ready, the time to
+// the answer, its first line, the renderer's peak memory before and after,
+// and the longest gap between the page's timer ticks (10 ms apart).
 async function run(browser, file, engine = 'chromium') {
+	const opened = performance.now();
 	const tab = await browser.open(page);
 	while (await tab.run(async () => document.body.dataset.state) !== 'ready')
 		;
+	const ready = performance.now() - opened;
 	const empty = memory(engine, 'VmHWM');
 	await tab.run(async () => {
 		let last = performance.now();
@@ -56,7 +64,7 @@ async function run(browser, file, engine = 'chromium') {
 		text: document.getElementById('result').innerText}));
 	const peak = memory(engine, 'VmHWM');
 	await tab.close();
-	return {ms, gap, empty, peak, says: text.split('\n')[0]};
+	return {ready, ms, gap, empty, peak, says: text.split('\n')[0]};
 }
 
 function sparse(path, size) {
@@ -85,12 +93,16 @@ try {
 		const browser = await launch(engine, modules);
 		try {
 			const times = [];
+			const ready = [];
 			let gap = 0;
 			for (let i = 0; i < 11; i++) {
 				const r = await run(browser, zip);
 				times.push(r.ms);
+				ready.push(r.ready);
 				gap = Math.max(gap, r.gap);
 			}
+			console.log(`${engine}: opened to ready: median ${
+				median(ready).toFixed(0)} ms over ${ready.length} runs`);
 			console.log(`${engine}: driver.zip to result: median ${
 				median(times).toFixed(0)} ms over ${times.length} runs (${
 				Math.min(...times).toFixed(0)} to ${
@@ -99,6 +111,10 @@ try {
 		} finally {
 			await browser.close();
 		}
+	}
+	if (quick) {
+		rmSync(work, {recursive: true});
+		process.exit(0);
 	}
 	// 300 drivers of the bound beside the real one; the real one last in
 	// one stored block of 3 GB.
