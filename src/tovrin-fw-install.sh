@@ -150,7 +150,9 @@ if ! tmp=$(mktemp -d -u 2>/dev/null) || ! mkdir -m 0700 "$tmp" 2>/dev/null; then
 	tmp=
 	die "cannot make a folder in \`%s' (TMPDIR)" "$tmpdir"
 fi
-full() { die "no room in \`%s' (TMPDIR) to unpack \`%s': %s" "$tmpdir" "$src" "$1"; }
+full() {
+	die "no room in \`%s' (TMPDIR) to unpack \`%s': %s" "$tmpdir" "$src" "$1"
+}
 
 # Real drivers are well under 1 MiB, and real packages hold a handful:
 # a larger CnxEtU.sys, or drivers that come to more than $total, are
@@ -177,6 +179,10 @@ why() {
 }
 nl='
 '
+# bsdtar in one locale whatever the user's: its listing is parsed and its
+# reasons matched (a full disk's among them), so neither may be
+# translated; UTF-8 keeps the names as the package holds them.
+tar() { LC_ALL=C.UTF-8 LANGUAGE= bsdtar "$@"; }
 
 # $found: the drivers, a line each of size and path inside the folder
 # $base, where tovrin-fw runs so that it names each driver as SOURCE
@@ -189,12 +195,12 @@ if [ -d "$src" ]; then
 elif ! command -v bsdtar >/dev/null; then
 	# Without bsdtar the file can still be the driver itself.
 	kind=driver
-elif err=$(bsdtar -tf "$src" 2>&1 >/dev/null); then
+elif err=$(tar -tf "$src" 2>&1 >/dev/null); then
 	kind=package
 	base=$tmp/x
 	# Size and name of each regular file called CnxEtU.sys, in any
 	# folder and letter case, from bsdtar's ls -l style listing.
-	found=$(bsdtar -tvf "$src" 2>/dev/null | sed -n 's|^-[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}\([0-9]\{1,\}\) \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \(\(.*/\)\{0,1\}[Cc][Nn][Xx][Ee][Tt][Uu]\.[Ss][Yy][Ss]\)$|\1 \2|p' |
+	found=$(tar -tvf "$src" 2>/dev/null | sed -n 's|^-[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}\([0-9]\{1,\}\) \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \(\(.*/\)\{0,1\}[Cc][Nn][Xx][Ee][Tt][Uu]\.[Ss][Yy][Ss]\)$|\1 \2|p' |
 		sort -k 2)
 elif [ -z "${err##*Unrecognized archive format*}" ]; then
 	kind=driver
@@ -240,7 +246,7 @@ IFS=' '
 		"$n" "$src" "$sum" "$total"
 if [ "$kind" = package ]; then
 	mkdir "$base" 2>/dev/null || full "$(_ 'cannot make a folder')"
-	if ! err=$(bsdtar -xf "$src" -C "$base" "$@" \
+	if ! err=$(tar -xf "$src" -C "$base" "$@" \
 		'*[Cc][Nn][Xx][Ee][Tt][Uu].[Ss][Yy][Ss]' 2>&1); then
 		case $err in *'No space left on device'*) full "$(why)" ;; esac
 		die "\`%s' is damaged or cut short (%s): fetch or copy it again" "$src" "$(why)"

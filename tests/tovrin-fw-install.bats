@@ -191,6 +191,7 @@ roomy.zip|1|none|no room in \`$TMPDIR' (TMPDIR) to unpack \`roomy.zip': |full_tm
 EXAMPLES/vendor/driver.zip|1|none|no room in \`$TMPDIR' (TMPDIR) to unpack|full_tmpdir 4k
 EXAMPLES/vendor/driver.zip|1|none|no room in \`$TMPDIR' (TMPDIR) to unpack|full_tmpdir 8k
 EXAMPLES/vendor/driver.zip|1|none|no room in \`$TMPDIR' (TMPDIR) to unpack|full_tmpdir 16k
+EXAMPLES/vendor/driver.zip|1|none|kein Platz in „$TMPDIR“ (TMPDIR), um|german full_tmpdir 8k
 heavy.zip|1|none|=tovrin-fw-install: the 5 drivers in \`heavy.zip' come to 83886080 bytes, more than any package's drivers (67108864): refused|small_files
 heavy|1|none|the 5 drivers in \`heavy' come to 83886080 bytes
 crowd.zip|0|image|1 more CnxEtU.sys in \`crowd.zip' are larger than any driver: left out|small_files
