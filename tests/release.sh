@@ -86,7 +86,17 @@ deb() {
 	deb=tovrin-fw_${VERSION}_$arch.deb
 	root=$work/root
 	arch-test "$arch" >/dev/null 2>&1 || emulate "$arch"
-	mmdebstrap --quiet --variant=minbase --architectures="$arch" "$suite" "$root"
+	# A mirror caught mid-sync can fail a security index for days; the
+	# release's own suite is all that the package needs.
+	if ! mmdebstrap --quiet --variant=minbase --architectures="$arch" \
+		"$suite" "$root"; then
+		echo "$suite $arch: a fresh root without the security suite" >&2
+		rm -rf "$root"
+		# shellcheck disable=SC2016 # expanded by mmdebstrap's hook
+		mmdebstrap --quiet --variant=minbase --architectures="$arch" \
+			--setup-hook='sed -i "/-security/d" "$1/etc/apt/sources.list"' \
+			"$suite" "$root"
+	fi
 	cp "$ARTIFACTS/$deb" "$root/root/"
 	mkdir -p "$root/root/cd/DRIVER/WINXP"
 	cp "$EXAMPLES/sample-driver.sys" "$root/root/cd/DRIVER/WINXP/CNXETU.SYS"
