@@ -1,10 +1,10 @@
 // The page: the chosen file goes to a worker, which finds every
 // CnxEtU.sys in it and runs tovrin-fw's own locator on each; the page shows
 // what it found and saves tovrin-fw.bin.  Nothing leaves the browser.
-// WASM (both modules, in base64), WORKER (the worker's script) and
-// LANGUAGES (each language's name in itself and its messages, from po/)
-// come from the script that the build puts first.
-/* global WASM, WORKER, LANGUAGES */
+// WASM (both modules, in base64) and WORKER (the worker's script) come
+// from the script that the build puts first; each language's name in
+// itself and its messages, from po/, from the data block #messages.
+/* global WASM, WORKER */
 'use strict';
 
 (() => {
@@ -21,6 +21,7 @@
 	const cancel = $('cancel');
 	const result = $('result');
 	const language = $('language');
+	const LANGUAGES = JSON.parse($('messages').textContent);
 
 	// The reader's language: the first of the browser's list that the page
 	// speaks, until the reader picks another.  English is the messages'
