@@ -182,7 +182,7 @@ nl='
 # bsdtar in one locale whatever the user's: its listing is parsed and its
 # reasons matched (a full disk's among them), so neither may be
 # translated; UTF-8 keeps the names as the package holds them.
-tar() { LC_ALL=C.UTF-8 LANGUAGE= bsdtar "$@"; }
+tar() { LC_ALL=C.UTF-8 LANGUAGE='' bsdtar "$@"; }
 
 # $found: the drivers, a line each of size and path inside the folder
 # $base, where tovrin-fw runs so that it names each driver as SOURCE
