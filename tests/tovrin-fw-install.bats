@@ -4,6 +4,13 @@
 
 bats_require_minimum_version 1.5.0
 
+# A German locale of the tests' own: a fresh system may have none but C,
+# under which gettext keeps to English.
+setup_file() {
+	mkdir "$BATS_FILE_TMPDIR/locale"
+	localedef -i de_DE -f UTF-8 "$BATS_FILE_TMPDIR/locale/de_DE.UTF-8"
+}
+
 setup() {
 	cd "$BATS_TEST_TMPDIR"
 	export TOVRIN_FW TMPDIR="$BATS_TEST_TMPDIR/tmp"
@@ -78,8 +85,12 @@ exec /usr/bin/mv "$@"' "$@"
 }
 mv_fails() { mv_stub 'echo "mv: failed" >&2; exit 1' "$@"; }
 no_tmpdir() { TMPDIR=/nonexistent "$@"; }
-# In German; and so asked, but without gettext, as on a minimal system.
-german() { LANGUAGE=de LANG=C.UTF-8 "$@"; }
+# In German, as a German system's LANG asks; and so asked, but without
+# gettext, as on a minimal system.
+german() {
+	LOCPATH=$BATS_FILE_TMPDIR/locale LC_ALL='' LC_MESSAGES='' LANGUAGE='' \
+		LANG=de_DE.UTF-8 "$@"
+}
 no_gettext() {
 	mkdir -p nogettext
 	ln -sf /usr/bin/* nogettext/
@@ -276,5 +287,5 @@ EOF
 	run "$INSTALLER" --firmware-dir '' "$EXAMPLES/vendor/driver.zip"
 	[ "$status" -eq 64 ]
 	[ "$("$INSTALLER" --version)" = "$("$TOVRIN_FW" --version)" ]
-	[[ "$(LANGUAGE=de LANG=C.UTF-8 "$INSTALLER" --help)" == "Aufruf: tovrin-fw-install [--firmware-dir ORDNER]"* ]]
+	[[ "$(german "$INSTALLER" --help)" == "Aufruf: tovrin-fw-install [--firmware-dir ORDNER]"* ]]
 }
