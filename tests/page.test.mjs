@@ -346,13 +346,16 @@ const large = [
 	['many.zip', [vendor, '10000 drivers hold no firmware'], ['image.bin']],
 	['solid.7z', ENGINE === 'webkit' ? "this browser lets the page read " +
 		"`solid.7z' only by copying it whole" : vendor,
-	ENGINE === 'webkit' ? [] : ['image.bin'], {moves: true}],
+	ENGINE === 'webkit' ? [] : ['image.bin'], {moves: true, most: 384}],
 ];
 
-// Read through, the 3 GB take a tenth of that in memory at most, which a
-// page that kept what it read exceeds tenfold.
+// No input takes 768 MiB more than the empty page (WebKitGTK, which copies
+// each file, takes 450 on many.zip).  Read through, the 3 GB take an eighth
+// of that in memory at most, which a page that kept what it read exceeds
+// eightfold, and one that left its read blocks to the engine's own
+// collections (Chromium: 600 MiB) half again.
 test(`${ENGINE}: large and hostile inputs`, async () => {
-	for (const [file, says, want, more = {}] of large) {
+	for (const [file, says, want, more = {most: 768}] of large) {
 		const tab = await opened();
 		try {
 			const empty = memory(ENGINE);
@@ -365,8 +368,8 @@ test(`${ENGINE}: large and hostile inputs`, async () => {
 			check(file, got, says, want);
 			assert.ok(got.text.split('\n').length < 40,
 				`${file}: a line for every driver`);
-			assert.ok(most - empty < 768, `${file}: ${most - empty} MiB more ` +
-				'memory');
+			assert.ok(most - empty < more.most,
+				`${file}: ${most - empty} MiB more memory`);
 			if (more.moves && want.length)
 				assert.ok(got.progress > 2 ** 30, `${file}: the progress bar ` +
 					`went to ${got.progress} only`);
