@@ -104,8 +104,8 @@ function drop(bytes) {
 // File costs milliseconds however short, and 7-Zip reads a package's
 // headers a few bytes at a time.  A read that goes on where the newest
 // block ends reads a block twice as long, up to 8 MiB, as a disk reads
-// ahead: a 1 MiB read takes twice as long a byte, and a jump still reads
-// only 1 MiB.
+// ahead: Chromium reads a file 8 MiB at a time twice as fast as 1 MiB at
+// a time, and a jump still reads only 1 MiB.
 function cached(file, name) {
 	const SHORT = 1024 * 1024;
 	const LONG = 8 * SHORT;
@@ -115,9 +115,9 @@ function cached(file, name) {
 	let kept = 0;
 	const load = (position) => {
 		const last = blocks.at(-1);
-		const on = last && position === last.at + last.bytes.length;
-		const at = on ? position : position - position % SHORT;
-		const size = on ? Math.min(2 * last.bytes.length, LONG) : SHORT;
+		const ahead = last && position === last.at + last.bytes.length;
+		const at = ahead ? position : position - position % SHORT;
+		const size = ahead ? Math.min(2 * last.bytes.length, LONG) : SHORT;
 		const bytes = new Uint8Array(reader.readAsArrayBuffer(
 			file.slice(at, at + size)));
 		blocks.push({at, bytes});
