@@ -120,6 +120,81 @@ else
 fi
 case $fw in /*) ;; *) fw=$PWD/$fw ;; esac
 
+# Everything that looks inside SOURCE, bsdtar and tovrin-fw, runs as a
+# reader, within limits that stop it instead of the machine; under root,
+# as nobody, without capabilities, without a way back to more rights and,
+# where the kernel gives it one, in a network of its own that has none.
+# Root opens SOURCE, and each driver in a folder, and hands the open file
+# to the reader; what comes back comes on a pipe, or into a file that root
+# opened in its own folder.  Root never opens a path that a reader made.
+# The limits are far above what a real package needs; tighter ones that
+# the caller set stand.
+nl='
+'
+cpu=60
+as=$((1024 * 1024 * 1024))
+files=64
+procs=64
+{ read -r have_cpu && read -r have_as && read -r have_fsize &&
+	read -r have_files && read -r have_procs; } <<EOF
+$(prlimit --cpu --as --fsize --nofile --nproc --output=SOFT --noheadings)
+EOF
+# least LIMIT HAVE: the tighter of the two.
+least() {
+	if [ "$2" != unlimited ] && { [ "$1" = unlimited ] || [ "$2" -lt "$1" ]; }; then
+		echo "$2"
+	else
+		echo "$1"
+	fi
+}
+cpu=$(least "$cpu" "$have_cpu") as=$(least "$as" "$have_as")
+files=$(least "$files" "$have_files") procs=$(least "$procs" "$have_procs")
+# A tovrin-fw that the caller names may be a build under qemu or a
+# sanitizer, which reserve far more address space than they use.
+fw_as=$as
+[ -z "${TOVRIN_FW-}" ] || fw_as=$have_as
+drop=
+net=
+if [ "$(id -u)" -eq 0 ]; then
+	drop='setpriv --reuid=nobody --regid=nogroup --clear-groups --reset-env'
+	drop="$drop --inh-caps=-all --ambient-caps=-all --bounding-set=-all --no-new-privs --"
+	# shellcheck disable=SC2086 # $drop is a command
+	if ! command -v setpriv >/dev/null; then
+		why=$(_ 'setpriv not found')
+	elif unshare --net -- $drop true 2>/dev/null; then
+		why='' net='unshare --net --'
+	else
+		why=$($drop true 2>&1) && why= || why=${why:-setpriv}
+	fi
+	[ -z "$why" ] ||
+		die "cannot read \`%s' without root's rights (%s): as a user, run %s, then as root %s" \
+			"$src" "${why%%"$nl"*}" "$me --firmware-dir ~/fw SOURCE" \
+			"install -D -m 0644 ~/fw/tovrin-fw.bin $dir/tovrin-fw.bin"
+fi
+# reader FSIZE AS COMMAND...: COMMAND as a reader, its files at most FSIZE
+# bytes and its address space AS.
+reader() {
+	rsize=$1 ras=$2
+	shift 2
+	IFS=' '
+	# shellcheck disable=SC2086 # $net and $drop are commands
+	prlimit --cpu="$cpu" --as="$ras" --fsize="$(least "$rsize" "$have_fsize")" \
+		--nofile="$files" ${drop:+--nproc="$procs"} -- $net $drop "$@"
+}
+# stopped NAME STATUS: a reader, NAME, that a limit stopped or that died
+# (any status but 0 and 1, which both programs give) ends the run.
+stopped() {
+	[ "$2" -gt 1 ] || return 0
+	if [ "$2" -gt 128 ]; then
+		how=SIG$(kill -l "$2")
+	else
+		# shellcheck disable=SC2059 # the format is ours, translated
+		how=$(printf "$(_ 'status %s')" "$2")
+	fi
+	die "%s was stopped while reading \`%s' (%s): it is damaged or made to harm; fetch or copy it again" \
+		"$1" "$src" "$how"
+}
+
 # Everything of ours lives in $tmp, and in $part once it exists; on any
 # way out both go, and so does each folder we made for DIR, from DIR up to
 # $made, the first of them, while it is empty.  The traps come first, and
@@ -165,7 +240,8 @@ few=3
 # Up to $few of bsdtar's reasons, from $err, on one line.  Kept in
 # memory: a full TMPDIR could not hold them.
 why() {
-	reason=$(printf '%s\n' "$err" | sed -e 's/^bsdtar: //' -e '/^$/d' \
+	# bsdtar names itself by the descriptor it runs through, 3.
+	reason=$(printf '%s\n' "$err" | sed -e 's/^3: //' -e '/^$/d' \
 		-e '/^Error exit delayed/d' -e '/^(null)$/d')
 	if [ -z "$reason" ]; then
 		_ 'bsdtar could not read it through'
@@ -177,38 +253,57 @@ why() {
 	# shellcheck disable=SC2059 # the format is ours, translated
 	[ "$more" -le 0 ] || printf "; $(_ '%s more')\n" "$more"
 }
-nl='
-'
-# bsdtar in one locale whatever the user's: its listing is parsed and its
-# reasons matched (a full disk's among them), so neither may be
-# translated; UTF-8 keeps the names as the package holds them.
-tar() { LC_ALL=C.UTF-8 LANGUAGE='' bsdtar "$@"; }
+# bsdtar reads SOURCE on its standard input, which root opened: so it
+# may be a file that only root can read, and bsdtar makes no file at all.
+# Like tovrin-fw, it runs through a descriptor that root opened.
+# tar FSIZE ARG...
+tar() {
+	rsize=$1
+	shift
+	reader "$rsize" "$as" env LC_ALL=C.UTF-8 LANGUAGE= /proc/self/fd/3 "$@" \
+		3<"$bsdtar" <"$src"
+}
+# The reader's side of tovrin-fw: the driver comes on standard input, its
+# image goes to standard output and the line that tovrin-fw says to
+# standard error, through a folder of the reader's own that it removes
+# itself.  $0 is tovrin-fw, through the descriptor 3 that root opened,
+# since the reader need not reach it by its path.
+# shellcheck disable=SC2016 # expanded by the reader
+locate='PATH=/usr/bin:/bin
+d=$(mktemp -d 2>/dev/null) || d=$(TMPDIR=/tmp mktemp -d) || exit 1
+trap '\''rm -rf "$d"'\'' EXIT
+trap "exit 1" HUP INT TERM
+cat >"$d/CnxEtU.sys" && "$0" "$d/CnxEtU.sys" "$d/fw" >&2 && cat "$d/fw"'
 
-# $found: the drivers, a line each of size and path inside the folder
-# $base, where tovrin-fw runs so that it names each driver as SOURCE
-# holds it.
+# $found: the drivers, a line each of size and path, as SOURCE names them.
 if [ -d "$src" ]; then
 	kind=folder
+	# Names and sizes alone: each driver is opened only to be handed over.
 	base=$(cd "$src" && pwd)
 	found=$(cd "$base" && find . -type f -iname cnxetu.sys -printf '%s %P\n' |
 		sort -k 2)
-elif ! command -v bsdtar >/dev/null; then
+elif ! bsdtar=$(command -v bsdtar); then
 	# Without bsdtar the file can still be the driver itself.
 	kind=driver
-elif err=$(tar -tf "$src" 2>&1 >/dev/null); then
+elif err=$(tar $((max + 1)) -tvf - 2>&1 >"$tmp/list"); then
 	kind=package
-	base=$tmp/x
 	# Size and name of each regular file called CnxEtU.sys, in any
-	# folder and letter case, from bsdtar's ls -l style listing.
-	found=$(tar -tvf "$src" 2>/dev/null | sed -n 's|^-[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}\([0-9]\{1,\}\) \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \(\(.*/\)\{0,1\}[Cc][Nn][Xx][Ee][Tt][Uu]\.[Ss][Yy][Ss]\)$|\1 \2|p' |
-		sort -k 2)
-elif [ -z "${err##*Unrecognized archive format*}" ]; then
-	kind=driver
+	# folder and letter case, from bsdtar's ls -l style listing, in the
+	# package's order, which is the order bsdtar unpacks them in.
+	listed=$(sed -n 's|^-[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}\([0-9]\{1,\}\) \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \(\(.*/\)\{0,1\}[Cc][Nn][Xx][Ee][Tt][Uu]\.[Ss][Yy][Ss]\)$|\1 \2|p' "$tmp/list")
+	found=$(printf '%s' "$listed" | sort -k 2)
 else
-	die "\`%s' is damaged or cut short (%s): fetch or copy it again" "$src" "$(why)"
+	status=$?
+	stopped bsdtar "$status"
+	case $err in
+	*'Unrecognized archive format'*) kind=driver ;;
+	*'No space left on device'*) full "$(why)" ;;
+	*) die "\`%s' is damaged or cut short (%s): fetch or copy it again" "$src" "$(why)" ;;
+	esac
 fi
-# The driver itself is read in place, whatever its size.
-[ "$kind" != driver ] || { base=$PWD found="0 $src"; }
+if [ "$kind" = driver ]; then
+	found="$(stat -L -c %s -- "$src") $src"
+fi
 if [ -z "$found" ]; then
 	case $kind in
 	folder) die "no CnxEtU.sys in \`%s' (read as a folder)" "$src" ;;
@@ -217,7 +312,8 @@ if [ -z "$found" ]; then
 fi
 
 # Those larger than any driver are left out, the first few said; the rest
-# may not come to more than any package holds.
+# may not come to more than any package holds.  The driver itself, too
+# large, is no driver.
 n=0
 sum=0
 out=0
@@ -232,6 +328,7 @@ for line in $found; do
 	fi
 	out=$((out + 1))
 	set -- "$@" --exclude "$path"
+	[ "$kind" != driver ] || break
 	[ "$out" -gt "$few" ] ||
 		say "\`%s' in \`%s' is %s bytes, more than any driver (%s): left out" \
 			"${path#./}" "$src" "$size" "$max" >&2
@@ -240,22 +337,47 @@ IFS=' '
 [ "$out" -le "$few" ] ||
 	say "%s more CnxEtU.sys in \`%s' are larger than any driver: left out" \
 		"$((out - few))" "$src" >&2
-[ "$n" -gt 0 ] || die "no CnxEtU.sys in \`%s' is small enough to be a driver" "$src"
+[ "$n" -gt 0 ] || [ "$kind" = driver ] ||
+	die "no CnxEtU.sys in \`%s' is small enough to be a driver" "$src"
 [ "$sum" -le "$total" ] ||
 	die "the %s drivers in \`%s' come to %s bytes, more than any package's drivers (%s): refused" \
 		"$n" "$src" "$sum" "$total"
+overrun() {
+	die "\`%s' is damaged: a CnxEtU.sys in it unpacks to more than the package says it holds; fetch or copy it again" "$src"
+}
+# The drivers one after another, in $tmp/all, and $at: a line each of
+# where each starts there, its size and its path, in the package's order.
+# bsdtar may write no more than the listing stated.
 if [ "$kind" = package ]; then
-	mkdir "$base" 2>/dev/null || full "$(_ 'cannot make a folder')"
-	if ! err=$(tar -xf "$src" -C "$base" "$@" \
-		'*[Cc][Nn][Xx][Ee][Tt][Uu].[Ss][Yy][Ss]' 2>&1); then
+	err=$(tar $((sum + 1)) -xOf - "$@" '*[Cc][Nn][Xx][Ee][Tt][Uu].[Ss][Yy][Ss]' \
+		2>&1 >"$tmp/all") || {
+		status=$?
+		# SIGXFSZ: it wrote more than the listing stated.
+		[ "$status" -ne 153 ] || overrun
+		stopped bsdtar "$status"
 		case $err in *'No space left on device'*) full "$(why)" ;; esac
 		die "\`%s' is damaged or cut short (%s): fetch or copy it again" "$src" "$(why)"
-	fi
+	}
+	got=$(wc -c <"$tmp/all")
+	[ "$got" -le "$sum" ] || overrun
+	[ "$got" -eq "$sum" ] ||
+		die "\`%s' is damaged or cut short (%s): fetch or copy it again" "$src" "$(err= && why)"
+	at=0
+	found=
+	IFS=$nl
+	for line in $listed; do
+		size=${line%% *}
+		[ "$size" -le "$max" ] || continue
+		found="$found$at $line$nl"
+		at=$((at + size))
+	done
+	IFS=' '
+	found=$(printf '%s' "$found" | sort -k 3)
 fi
 
 # Each driver's image; those without one are passed over, the first few
-# said with tovrin-fw's reason.  $images: a line each of number, path and
-# SHA-256; $offset: what tovrin-fw said of the first.
+# said with tovrin-fw's reason.  $images: a line each of number and path;
+# $offset: where the first image starts in its driver.
 mkdir "$tmp/img" 2>/dev/null || full "$(_ 'cannot make a folder')"
 tab=$(printf '\t')
 i=0
@@ -264,17 +386,44 @@ offset=
 none=0
 IFS=$nl
 for line in $found; do
+	[ "$kind" != package ] || { start=${line%% *} line=${line#* }; }
 	size=${line%% *} path=${line#* }
-	[ "$size" -le "$max" ] || continue
-	[ "$kind" != package ] || path=${path#./}
+	[ "$size" -le "$max" ] || [ "$kind" = driver ] || continue
 	i=$((i + 1))
-	if said=$(cd "$base" && "$fw" "$path" "$tmp/img/$i" 2>&1); then
-		images=$images$i$tab$path$tab$(sha256sum <"$tmp/img/$i" | cut -d' ' -f1)$nl
-		[ -n "$offset" ] || offset=$said
-		continue
+	status=0
+	if [ "$size" -gt "$max" ]; then
+		# shellcheck disable=SC2059 # the format is ours, translated
+		said=": $(printf "$(_ 'at %s bytes it is larger than any driver (%s bytes at most)')" \
+			"$size" "$max")"
+		status=1
+	elif [ "$kind" = package ]; then
+		path=${path#./}
+		said=$(dd if="$tmp/all" bs=64k iflag=skip_bytes,count_bytes skip="$start" \
+			count="$size" status=none |
+			reader $((max + 1)) "$fw_as" /bin/sh -c "$locate" /proc/self/fd/3 3<"$fw" \
+			2>&1 >"$tmp/img/$i") || status=$?
+	else
+		in=$src
+		[ "$kind" != folder ] || in=$base/$path
+		said=$(reader $((max + 1)) "$fw_as" /bin/sh -c "$locate" /proc/self/fd/3 3<"$fw" \
+			<"$in" 2>&1 >"$tmp/img/$i") || status=$?
 	fi
-	# Our own image not written is TMPDIR's fault, not the driver's.
-	case $said in *"\`$tmp/img/$i'"*) full "${said##*: }" ;; esac
+	stopped tovrin-fw "$status"
+	# Where the image starts, as tovrin-fw said it: all that root takes
+	# from its words, beside the image of at most $max bytes.
+	at=${said##*" at offset "}
+	case $status$at in
+	00x*[!0-9a-f]* | 00x) ;;
+	00x*)
+		# Beyond its limit, a file can only be cut short: one byte over
+		# the bound is a reader that had to be stopped.
+		[ "$(wc -c <"$tmp/img/$i")" -le "$max" ] || stopped tovrin-fw 153
+		images=$images$i$tab$path$nl
+		[ -n "$offset" ] || offset="found firmware in \`$path' at offset $at"
+		continue
+		;;
+	esac
+	case $said in *"No space left on device"*) full "${said##*: }" ;; esac
 	none=$((none + 1))
 	# Its first line, less the name it was run by.
 	said=${said%%"$nl"*}
@@ -283,6 +432,7 @@ done
 IFS=' '
 [ "$none" -le "$few" ] || say "%s more drivers hold no firmware" "$((none - few))" >&2
 found=$((n - none))
+[ "$kind" != driver ] || found=$((1 - none))
 if [ "$found" -eq 0 ]; then
 	if [ "$kind" = driver ] && ! command -v bsdtar >/dev/null; then
 		die "\`%s' is no driver; if it is the vendor's package, bsdtar is needed to read it: install libarchive-tools (without network, see %s --help), or take the firmware out with the offline page %s on any computer" \
@@ -295,6 +445,12 @@ if [ "$found" -eq 0 ]; then
 	die "none of the %s drivers in \`%s' holds the firmware" "$((n + out))" "$src"
 fi
 
+# The SHA-256 of each image, where there are several to tell apart.
+if [ "$found" -gt 1 ]; then
+	images=$(printf '%s' "$images" | while IFS="$tab" read -r i path; do
+		printf '%s\t%s\t%s\n' "$i" "$path" "$(sha256sum <"$tmp/img/$i" | cut -d' ' -f1)"
+	done)$nl
+fi
 if [ "$(printf '%s' "$images" | cut -f3 | sort -u | wc -l)" -gt 1 ]; then
 	{
 		say "the drivers in \`%s' hold different images:" "$src"
