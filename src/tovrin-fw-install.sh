@@ -149,6 +149,9 @@ least() {
 }
 cpu=$(least "$cpu" "$have_cpu") as=$(least "$as" "$have_as")
 files=$(least "$files" "$have_files") procs=$(least "$procs" "$have_procs")
+# A second more, after SIGXCPU, before SIGKILL: the first names the cause.
+cpus=$cpu
+[ "$cpu" = unlimited ] || cpus=$cpu:$((cpu + 1))
 # A tovrin-fw that the caller names may be a build under qemu or a
 # sanitizer, which reserve far more address space than they use.
 fw_as=$as
@@ -178,14 +181,16 @@ reader() {
 	shift 2
 	IFS=' '
 	# shellcheck disable=SC2086 # $net and $drop are commands
-	prlimit --cpu="$cpu" --as="$ras" --fsize="$(least "$rsize" "$have_fsize")" \
+	prlimit --cpu="$cpus" --as="$ras" --fsize="$(least "$rsize" "$have_fsize")" \
 		--nofile="$files" ${drop:+--nproc="$procs"} -- $net $drop "$@"
 }
-# stopped NAME STATUS: a reader, NAME, that a limit stopped or that died
-# (any status but 0 and 1, which both programs give) ends the run.
+# stopped NAME STATUS [HOW]: a reader, NAME, that a limit stopped or that
+# died (any status but 0 and 1, which both programs give) ends the run.
 stopped() {
 	[ "$2" -gt 1 ] || return 0
-	if [ "$2" -gt 128 ]; then
+	if [ $# -gt 2 ]; then
+		how=$3
+	elif [ "$2" -gt 128 ]; then
 		how=SIG$(kill -l "$2")
 	else
 		# shellcheck disable=SC2059 # the format is ours, translated
@@ -253,6 +258,12 @@ why() {
 	# shellcheck disable=SC2059 # the format is ours, translated
 	[ "$more" -le 0 ] || printf "; $(_ '%s more')\n" "$more"
 }
+# Out of memory, bsdtar says so and fails: that too is a reader stopped.
+out_of_memory() {
+	case $err in
+	*'memory exhausted'* | *[Aa]llocate*memory* | *'ut of memory'*) stopped bsdtar 2 "$(why)" ;;
+	esac
+}
 # bsdtar reads SOURCE on its standard input, which root opened: so it
 # may be a file that only root can read, and bsdtar makes no file at all.
 # Like tovrin-fw, it runs through a descriptor that root opened.
@@ -264,7 +275,7 @@ tar() {
 		3<"$bsdtar" <"$src"
 }
 # The reader's side of tovrin-fw: the driver comes on standard input, its
-# image goes to standard output and the line that tovrin-fw says to
+# image goes to standard output and then the line that tovrin-fw says to
 # standard error, through a folder of the reader's own that it removes
 # itself.  $0 is tovrin-fw, through the descriptor 3 that root opened,
 # since the reader need not reach it by its path.
@@ -273,7 +284,8 @@ locate='PATH=/usr/bin:/bin
 d=$(mktemp -d 2>/dev/null) || d=$(TMPDIR=/tmp mktemp -d) || exit 1
 trap '\''rm -rf "$d"'\'' EXIT
 trap "exit 1" HUP INT TERM
-cat >"$d/CnxEtU.sys" && "$0" "$d/CnxEtU.sys" "$d/fw" >&2 && cat "$d/fw"'
+cat >"$d/CnxEtU.sys" && "$0" "$d/CnxEtU.sys" "$d/fw" >"$d/said" && cat "$d/fw" &&
+read -r said <"$d/said" && printf "%s\n" "$said" >&2'
 
 # $found: the drivers, a line each of size and path, as SOURCE names them.
 if [ -d "$src" ]; then
@@ -295,6 +307,7 @@ elif err=$(tar $((max + 1)) -tvf - 2>&1 >"$tmp/list"); then
 else
 	status=$?
 	stopped bsdtar "$status"
+	out_of_memory
 	case $err in
 	*'Unrecognized archive format'*) kind=driver ;;
 	*'No space left on device'*) full "$(why)" ;;
@@ -355,6 +368,7 @@ if [ "$kind" = package ]; then
 		# SIGXFSZ: it wrote more than the listing stated.
 		[ "$status" -ne 153 ] || overrun
 		stopped bsdtar "$status"
+		out_of_memory
 		case $err in *'No space left on device'*) full "$(why)" ;; esac
 		die "\`%s' is damaged or cut short (%s): fetch or copy it again" "$src" "$(why)"
 	}

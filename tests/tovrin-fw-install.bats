@@ -47,6 +47,10 @@ setup() {
 	for tree in same other none nofw nofw2 big over roomy exact heavy crowd many; do (cd $tree && bsdtar -a -cf ../$tree.zip .); done
 	# The driver as a link to a file it must never read.
 	ln -s /etc/shadow link && bsdtar -cf link.tar -s '/^link$/CnxEtU.sys/' link
+	# The vendor's package and a folder where only their owner may read
+	# them, and the package itself so.
+	mkdir -m 0700 private && cp -r "$EXAMPLES/vendor/driver.zip" same private/
+	cp "$EXAMPLES/vendor/driver.7z" mine.7z && chmod 0600 mine.7z
 	# The vendor's packages cut short, as a broken download leaves them.
 	for kind in zip cab 7z; do
 		head -c $(($(wc -c <"$EXAMPLES/vendor/driver.$kind") * 6 / 10)) \
@@ -85,6 +89,51 @@ exec /usr/bin/mv "$@"' "$@"
 }
 mv_fails() { mv_stub 'echo "mv: failed" >&2; exit 1' "$@"; }
 no_tmpdir() { TMPDIR=/nonexistent "$@"; }
+# Stand-ins for bsdtar and tovrin-fw that check what they run as: under
+# root, nobody, in no other group, with no capability, no way back to
+# more rights, no network and a bare environment; and, under anyone, their
+# limits.  bsdtar then does its work; tovrin-fw says what it found.
+reader_checked() {
+	mkdir -p check
+	for tool in bsdtar tovrin-fw; do
+		# shellcheck disable=SC2016 # expanded by the stand-in
+		printf '#!/bin/sh\nme=%s root=%s\n%s\n' "$tool" "$(id -u)" 'bad=
+if [ "$root" -eq 0 ]; then
+	[ "$(id -u)" -ne 0 ] && [ "$(id -g)" -ne 0 ] && [ "$(id -G)" = "$(id -g)" ] || bad="$bad ids"
+	for f in CapInh CapPrm CapEff CapBnd CapAmb; do
+		grep -q "^$f:.0*$" /proc/self/status || bad="$bad $f"
+	done
+	grep -q "^NoNewPrivs:.1$" /proc/self/status || bad="$bad NoNewPrivs"
+	[ "$(grep -c : /proc/net/dev)" -eq 1 ] || bad="$bad network"
+	[ -z "${TOVRIN_FW-}" ] || bad="$bad environment"
+fi
+limits="cpu.time file.size open.files"
+[ "$root" -ne 0 ] || limits="$limits processes"
+[ "$me" = tovrin-fw ] || limits="$limits address.space"
+for l in $limits; do
+	soft=$(awk -v l="^Max $l " "\$0 ~ l { print \$(NF - 2) }" /proc/self/limits)
+	case $l/$soft in */unlimited | */ | open.files/???* | processes/???*) bad="$bad $l" ;; esac
+done
+[ -z "$bad" ] || { echo "$me: not as a reader:$bad" >&2; exit 1; }
+[ "$me" = bsdtar ] || { echo "tovrin-fw: as a reader" >&2; exit 1; }
+exec /usr/bin/bsdtar "$@"' >check/$tool
+	done
+	chmod +x check/*
+	PATH=$PWD/check:$PATH TOVRIN_FW=$PWD/check/tovrin-fw "$@"
+}
+# A tovrin-fw that spins, under a CPU limit of a second, tighter than
+# the installer's own; and a bsdtar that asks for more memory than its
+# limit gives.
+spinning() {
+	printf '#!/bin/sh\nwhile :; do :; done\n' >spin && chmod +x spin
+	TOVRIN_FW=$PWD/spin timeout 30 prlimit --cpu=1:5 "$@"
+}
+hungry() {
+	mkdir -p hungry
+	printf '#!/bin/sh\nexec dd if=/dev/zero of=/dev/null bs=1500M count=1\n' >hungry/bsdtar
+	chmod +x hungry/bsdtar
+	PATH=$PWD/hungry:$PATH "$@"
+}
 # In German, as a German system's LANG asks; and so asked, but without
 # gettext, as on a minimal system.
 german() {
@@ -206,7 +255,37 @@ EXAMPLES/vendor/driver.zip|1|none|kein Platz in „$TMPDIR“ (TMPDIR), um|germa
 heavy.zip|1|none|=tovrin-fw-install: the 5 drivers in \`heavy.zip' come to 83886080 bytes, more than any package's drivers (67108864): refused|small_files
 heavy|1|none|the 5 drivers in \`heavy' come to 83886080 bytes
 crowd.zip|0|image|1 more CnxEtU.sys in \`crowd.zip' are larger than any driver: left out|small_files
+EXAMPLES/vendor/driver.zip|1|none|=tovrin-fw-install: no firmware in \`Driver/WinXP/CnxEtU.sys': as a reader\ntovrin-fw-install: the one driver in \`$EXAMPLES/vendor/driver.zip' holds no firmware|reader_checked
+same|1|none|=tovrin-fw-install: no firmware in \`A/CnxEtU.sys': as a reader\ntovrin-fw-install: no firmware in \`B/cnxetu.sys': as a reader\ntovrin-fw-install: none of the 2 drivers in \`same' holds the firmware|reader_checked
+private/driver.zip|0|image|using \`Driver/WinXP/CnxEtU.sys' from \`private/driver.zip'
+private/same|0|image|2 drivers in \`private/same' hold the same image
+mine.7z|0|image|using \`Driver/WinXP/CnxEtU.sys' from \`mine.7z'
+EXAMPLES/vendor/driver.zip|1|none|=tovrin-fw-install: tovrin-fw was stopped while reading \`$EXAMPLES/vendor/driver.zip' (SIGXCPU): it is damaged or made to harm; fetch or copy it again|spinning
+EXAMPLES/vendor/driver.zip|1|none|=tovrin-fw-install: bsdtar was stopped while reading \`$EXAMPLES/vendor/driver.zip' (dd: memory exhausted by input buffer of size 1572864000 bytes (1.5 GiB)): it is damaged or made to harm; fetch or copy it again|hungry
 many.zip|0|image|=tovrin-fw-install: no firmware in \`1/CnxEtU.sys': file is not a DOS executable\ntovrin-fw-install: no firmware in \`10/CnxEtU.sys': file is not a DOS executable\ntovrin-fw-install: no firmware in \`100/CnxEtU.sys': file is not a DOS executable\ntovrin-fw-install: 97 more drivers hold no firmware\ntovrin-fw-install: using \`A/CnxEtU.sys' from \`many.zip'\nfound firmware in \`A/CnxEtU.sys' at offset 0x6a0\ntovrin-fw-install: installed \`fw/tovrin-fw.bin'\ntovrin-fw-install: next: the kernel's firmware loader does not read \`fw': on the modem's computer, as root, install -D -m 0644 fw/tovrin-fw.bin /lib/firmware/tovrin-fw.bin, then plug the modem in (again)
+EOF
+}
+
+@test "as root: no file the reader names is read, and no reading without dropping root's rights" {
+	[ "$(id -u)" -eq 0 ] || skip "not root"
+	# A tovrin-fw that answers with a link to a file only root may read.
+	echo secret >secret && chmod 0600 secret
+	printf '#!/bin/sh\nln -s %s "$2"\necho "found firmware in \\`$1'"'"' at offset 0x6a0"\n' \
+		"$PWD/secret" >linker
+	chmod +x linker
+	# Without setpriv, and with one that the system refuses, as in a
+	# container that allows no change of user.
+	mkdir nosetpriv refused
+	ln -s /usr/bin/* nosetpriv/ && rm nosetpriv/setpriv
+	printf '#!/bin/sh\necho "setpriv: setresuid failed: Operation not permitted" >&2\nexit 1\n' >refused/setpriv
+	chmod +x refused/setpriv
+	advice="as a user, run tovrin-fw-install --firmware-dir ~/fw SOURCE, then as root install -D -m 0644 ~/fw/tovrin-fw.bin fw/tovrin-fw.bin"
+	while IFS='|' read -r with says; do
+		install 1 none "$says" "$with" --firmware-dir fw "$EXAMPLES/vendor/driver.zip" || return 1
+	done <<EOF
+env TOVRIN_FW=$PWD/linker|/fw: Permission denied
+env PATH=$PWD/nosetpriv|=tovrin-fw-install: cannot read \`$EXAMPLES/vendor/driver.zip' without root's rights (setpriv not found): $advice
+env PATH=$PWD/refused:$PATH|=tovrin-fw-install: cannot read \`$EXAMPLES/vendor/driver.zip' without root's rights (setpriv: setresuid failed: Operation not permitted): $advice
 EOF
 }
 
