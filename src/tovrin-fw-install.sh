@@ -294,6 +294,7 @@ if [ -d "$src" ]; then
 	base=$(cd "$src" && pwd)
 	found=$(cd "$base" && find . -type f -iname cnxetu.sys -printf '%s %P\n' |
 		sort -k 2)
+	links=$(cd "$base" && find . -type l -iname cnxetu.sys -printf '%P\n' | sort)
 elif ! bsdtar=$(command -v bsdtar); then
 	# Without bsdtar the file can still be the driver itself.
 	kind=driver
@@ -304,6 +305,8 @@ elif err=$(tar $((max + 1)) -tvf - 2>&1 >"$tmp/list"); then
 	# package's order, which is the order bsdtar unpacks them in.
 	listed=$(sed -n 's|^-[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}\([0-9]\{1,\}\) \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \(\(.*/\)\{0,1\}[Cc][Nn][Xx][Ee][Tt][Uu]\.[Ss][Yy][Ss]\)$|\1 \2|p' "$tmp/list")
 	found=$(printf '%s' "$listed" | sort -k 2)
+	links=$(sed -n 's|^l[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[0-9]\{1,\} \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \(\(.*/\)\{0,1\}[Cc][Nn][Xx][Ee][Tt][Uu]\.[Ss][Yy][Ss]\) -> .*$|\1|p' "$tmp/list" |
+		sort)
 else
 	status=$?
 	stopped bsdtar "$status"
@@ -317,6 +320,10 @@ fi
 if [ "$kind" = driver ]; then
 	found="$(stat -L -c %s -- "$src") $src"
 fi
+# A link is no driver: it is never followed.
+[ -z "${links-}" ] || printf '%s\n' "$links" | head -n "$few" | while IFS= read -r path; do
+	say "\`%s' in \`%s' is a symbolic link, no driver: left out" "${path#./}" "$src" >&2
+done
 if [ -z "$found" ]; then
 	case $kind in
 	folder) die "no CnxEtU.sys in \`%s' (read as a folder)" "$src" ;;

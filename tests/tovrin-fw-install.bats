@@ -224,7 +224,7 @@ other.zip|1|none|A/CnxEtU.sys: 4400 bytes, sha256 $(sha256sum <image | cut -d' '
 other|1|none|pick one: give its path in \`other' as SOURCE
 none.zip|1|none|no CnxEtU.sys in \`none.zip' (read as a package)
 empty|1|none|no CnxEtU.sys in \`empty' (read as a folder)
-link.tar|1|none|no CnxEtU.sys in \`link.tar' (read as a package)
+link.tar|1|none|=tovrin-fw-install: \`CnxEtU.sys' in \`link.tar' is a symbolic link, no driver: left out\ntovrin-fw-install: no CnxEtU.sys in \`link.tar' (read as a package)
 nofw.zip|1|none|the one driver in \`nofw.zip' holds no firmware
 big.zip|0|image|\`A/CnxEtU.sys' in \`big.zip' is 16777217 bytes, more than any driver (16777216): left out|small_files
 big|0|image|\`A/CnxEtU.sys' in \`big' is 16777217 bytes, more than any driver (16777216): left out
