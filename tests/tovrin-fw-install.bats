@@ -156,7 +156,7 @@ full_tmpdir() {
 		# No mount namespace here (not root, or in a chroot): a bsdtar
 		# that fails to unpack as on a full disk stands in.
 		mkdir -p full
-		printf '#!/bin/sh\n%s\n' 'case " $* " in *" -xf "*)
+		printf '#!/bin/sh\n%s\n' 'case " $* " in *" -xOf "*)
 	echo "bsdtar: CnxEtU.sys: Write failed: No space left on device" >&2
 	exit 1 ;; esac
 exec /usr/bin/bsdtar "$@"' >full/bsdtar
