@@ -139,16 +139,17 @@ procs=64
 	read -r have_files && read -r have_procs; } <<EOF
 $(prlimit --cpu --as --fsize --nofile --nproc --output=SOFT --noheadings)
 EOF
-# least LIMIT HAVE: the tighter of the two.
+# least VAR HAVE: VAR becomes the tighter of it and HAVE.
 least() {
+	eval "set -- \"\$$1\" \"\$2\" \"\$1\""
 	if [ "$2" != unlimited ] && { [ "$1" = unlimited ] || [ "$2" -lt "$1" ]; }; then
-		echo "$2"
-	else
-		echo "$1"
+		eval "$3=\$2"
 	fi
 }
-cpu=$(least "$cpu" "$have_cpu") as=$(least "$as" "$have_as")
-files=$(least "$files" "$have_files") procs=$(least "$procs" "$have_procs")
+least cpu "$have_cpu"
+least as "$have_as"
+least files "$have_files"
+least procs "$have_procs"
 # A second more, after SIGXCPU, before SIGKILL: the first names the cause.
 cpus=$cpu
 [ "$cpu" = unlimited ] || cpus=$cpu:$((cpu + 1))
@@ -180,8 +181,9 @@ reader() {
 	rsize=$1 ras=$2
 	shift 2
 	IFS=' '
+	least rsize "$have_fsize"
 	# shellcheck disable=SC2086 # $net and $drop are commands
-	prlimit --cpu="$cpus" --as="$ras" --fsize="$(least "$rsize" "$have_fsize")" \
+	prlimit --cpu="$cpus" --as="$ras" --fsize="$rsize" \
 		--nofile="$files" ${drop:+--nproc="$procs"} -- $net $drop "$@"
 }
 # stopped NAME STATUS [HOW]: a reader, NAME, that a limit stopped or that
@@ -419,10 +421,16 @@ for line in $found; do
 		status=1
 	elif [ "$kind" = package ]; then
 		path=${path#./}
-		said=$(dd if="$tmp/all" bs=64k iflag=skip_bytes,count_bytes skip="$start" \
-			count="$size" status=none |
-			reader $((max + 1)) "$fw_as" /bin/sh -c "$locate" /proc/self/fd/3 3<"$fw" \
-			2>&1 >"$tmp/img/$i") || status=$?
+		if [ "$size" -eq "$sum" ]; then
+			# The one driver is all of $tmp/all.
+			said=$(reader $((max + 1)) "$fw_as" /bin/sh -c "$locate" /proc/self/fd/3 \
+				3<"$fw" <"$tmp/all" 2>&1 >"$tmp/img/$i") || status=$?
+		else
+			said=$(dd if="$tmp/all" bs=64k iflag=skip_bytes,count_bytes skip="$start" \
+				count="$size" status=none |
+				reader $((max + 1)) "$fw_as" /bin/sh -c "$locate" /proc/self/fd/3 3<"$fw" \
+				2>&1 >"$tmp/img/$i") || status=$?
+		fi
 	else
 		in=$src
 		[ "$kind" != folder ] || in=$base/$path
