@@ -86,9 +86,13 @@ deb() {
 	deb=tovrin-fw_${VERSION}_$arch.deb
 	root=$work/root
 	arch-test "$arch" >/dev/null 2>&1 || emulate "$arch"
-	# A mirror caught mid-sync can fail a security index for days; the
-	# release's own suite is all that the package needs.
-	if ! mmdebstrap --quiet --variant=minbase --architectures="$arch" \
+	# A root that .ci/roots.sh made for this run, in TOVRIN_FW_ROOTS, is
+	# unpacked.  A mirror caught mid-sync can fail a security index for
+	# days; the release's own suite is all that the package needs.
+	if [ -f "${TOVRIN_FW_ROOTS-}/$suite-$arch.tar" ]; then
+		mkdir "$root"
+		tar -xpf "$TOVRIN_FW_ROOTS/$suite-$arch.tar" -C "$root"
+	elif ! mmdebstrap --quiet --variant=minbase --architectures="$arch" \
 		"$suite" "$root"; then
 		echo "$suite $arch: a fresh root without the security suite" >&2
 		rm -rf "$root"
