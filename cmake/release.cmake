@@ -41,3 +41,7 @@ endforeach()
 set_tests_properties(${tests} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 900)
 set_tests_properties(release-page-chromium release-page-firefox
 	release-page-webkit PROPERTIES RESOURCE_LOCK page-inputs)
+# The i386 roots may run under qemu, registered with binfmt_misc for as
+# long as one test runs: two at once would take it from each other.
+set_tests_properties(release-deb-bookworm-i386 release-deb-trixie-i386
+	PROPERTIES RESOURCE_LOCK binfmt-i386)
