@@ -11,13 +11,32 @@ page=tovrin-fw-$version.html
 dir=/lib/firmware
 force=
 
-here=$(dirname "$0")
+# parent PATH: what dirname says of PATH, without a program run for it.
+parent() {
+	set -- "${1%"${1##*[!/]}"}"
+	case $1 in
+	'') echo / ;;
+	*/*)
+		set -- "${1%/*}"
+		set -- "${1%"${1##*[!/]}"}"
+		echo "${1:-/}"
+		;;
+	*) echo . ;;
+	esac
+}
+here=$(parent "$0")
 
 # Words in the user's language where gettext is installed and has our
 # catalog (installed beside us, or in a build folder); in English where
-# it is not, as on a minimal system, and the run is the same.
+# it is not, as on a minimal system, and the run is the same.  Under the
+# C locale gettext keeps to English whatever LANGUAGE asks, so it is not
+# run for that.
 export TEXTDOMAIN=tovrin-fw
-if command -v gettext >/dev/null 2>&1; then
+case ${LC_ALL:-${LC_MESSAGES:-${LANG:-C}}} in
+C | C.* | POSIX | POSIX.*) english=1 ;;
+*) english= ;;
+esac
+if [ -z "$english" ] && command -v gettext >/dev/null 2>&1; then
 	for TEXTDOMAINDIR in "$here/../share/locale" "$here/locale"; do
 		[ ! -d "$TEXTDOMAINDIR" ] || break
 	done
@@ -135,10 +154,25 @@ cpu=60
 as=$((1024 * 1024 * 1024))
 files=64
 procs=64
-{ read -r have_cpu && read -r have_as && read -r have_fsize &&
-	read -r have_files && read -r have_procs; } <<EOF
-$(prlimit --cpu --as --fsize --nofile --nproc --output=SOFT --noheadings)
-EOF
+# The caller's soft limits, and who we are, from the kernel's own lines.
+have_cpu=unlimited have_as=unlimited have_fsize=unlimited
+have_files=unlimited have_procs=unlimited
+# shellcheck disable=SC2034 # the fields passed over
+while read -r field what what2 soft rest; do
+	case $what in
+	cpu) have_cpu=$soft ;;
+	address) have_as=$soft ;;
+	file) [ "$what2" != size ] || have_fsize=$soft ;;
+	open) have_files=$soft ;;
+	processes) have_procs=$what2 ;;
+	esac
+done 2>/dev/null </proc/self/limits || :
+uid=
+# shellcheck disable=SC2034 # the fields passed over
+while read -r what ruid euid rest; do
+	[ "$what" != Uid: ] || uid=$euid
+done 2>/dev/null </proc/self/status || :
+[ -n "$uid" ] || uid=$(id -u)
 # least VAR HAVE: VAR becomes the tighter of it and HAVE.
 least() {
 	eval "set -- \"\$$1\" \"\$2\" \"\$1\""
@@ -159,7 +193,7 @@ fw_as=$as
 [ -z "${TOVRIN_FW-}" ] || fw_as=$have_as
 drop=
 net=
-if [ "$(id -u)" -eq 0 ]; then
+if [ "$uid" -eq 0 ]; then
 	drop='setpriv --reuid=nobody --regid=nogroup --clear-groups --reset-env'
 	drop="$drop --inh-caps=-all --ambient-caps=-all --bounding-set=-all --no-new-privs --"
 	# shellcheck disable=SC2086 # $drop is a command
@@ -185,6 +219,13 @@ reader() {
 	# shellcheck disable=SC2086 # $net and $drop are commands
 	prlimit --cpu="$cpus" --as="$ras" --fsize="$rsize" \
 		--nofile="$files" ${drop:+--nproc="$procs"} -- $net $drop "$@"
+}
+# sorted FIELD LINES: LINES sorted from FIELD on, as sort -k sorts them.
+sorted() {
+	case $2 in
+	*"$nl"*) printf '%s\n' "$2" | sort -k "$1" ;;
+	*) printf '%s\n' "$2" ;;
+	esac
 }
 # stopped NAME STATUS [HOW]: a reader, NAME, that a limit stopped or that
 # died (any status but 0 and 1, which both programs give) ends the run.
@@ -219,7 +260,7 @@ cleanup() {
 		# One that mkdir -p did not get to is no reason to stop.
 		rmdir "$d" 2>/dev/null || [ ! -e "$d" ] || break
 		[ "$d" != "$made" ] || break
-		d=$(dirname "$d")
+		d=$(parent "$d")
 	done
 }
 trap cleanup EXIT
@@ -227,8 +268,12 @@ for sig in HUP INT TERM; do
 	# shellcheck disable=SC2064 # each trap names its own signal
 	trap "cleanup; trap - $sig EXIT; kill -$sig \$\$" "$sig"
 done
-# mktemp's own words would only repeat ours.
-if ! tmp=$(mktemp -d -u 2>/dev/null) || ! mkdir -m 0700 "$tmp" 2>/dev/null; then
+# A name of our pid first: mkdir takes no folder or link that is there,
+# and only then is mktemp run for one.  Its own words would only repeat
+# ours.
+tmp=$tmpdir/tovrin-fw-install.$$
+if ! mkdir -m 0700 "$tmp" 2>/dev/null &&
+	{ ! tmp=$(mktemp -d -u 2>/dev/null) || ! mkdir -m 0700 "$tmp" 2>/dev/null; }; then
 	tmp=
 	die "cannot make a folder in \`%s' (TMPDIR)" "$tmpdir"
 fi
@@ -305,10 +350,22 @@ elif err=$(tar $((max + 1)) -tvf - 2>&1 >"$tmp/list"); then
 	# Size and name of each regular file called CnxEtU.sys, in any
 	# folder and letter case, from bsdtar's ls -l style listing, in the
 	# package's order, which is the order bsdtar unpacks them in.
-	listed=$(sed -n 's|^-[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}\([0-9]\{1,\}\) \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \(\(.*/\)\{0,1\}[Cc][Nn][Xx][Ee][Tt][Uu]\.[Ss][Yy][Ss]\)$|\1 \2|p' "$tmp/list")
-	found=$(printf '%s' "$listed" | sort -k 2)
-	links=$(sed -n 's|^l[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[0-9]\{1,\} \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \(\(.*/\)\{0,1\}[Cc][Nn][Xx][Ee][Tt][Uu]\.[Ss][Yy][Ss]\) -> .*$|\1|p' "$tmp/list" |
-		sort)
+	# And each link so named, marked.  One line needs no sort.
+	file='s|^-[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}\([0-9]\{1,\}\) \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \(\(.*/\)\{0,1\}[Cc][Nn][Xx][Ee][Tt][Uu]\.[Ss][Yy][Ss]\)$|\1 \2|p'
+	link='s|^l[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[0-9]\{1,\} \{1,\}[^ ]* \{1,\}[^ ]* \{1,\}[^ ]* \(\(.*/\)\{0,1\}[Cc][Nn][Xx][Ee][Tt][Uu]\.[Ss][Yy][Ss]\) -> .*$|l \1|p'
+	listed='' links=''
+	while IFS= read -r line; do
+		case $line in
+		'') ;;
+		'l '*) links=$links${line#l }$nl ;;
+		*) listed=$listed$line$nl ;;
+		esac
+	done <<EOF
+$(sed -n -e "$file" -e "$link" "$tmp/list")
+EOF
+	listed=${listed%"$nl"} links=${links%"$nl"}
+	found=$(sorted 2 "$listed")
+	[ -z "$links" ] || links=$(sorted 1 "$links")
 else
 	status=$?
 	stopped bsdtar "$status"
@@ -395,13 +452,12 @@ if [ "$kind" = package ]; then
 		at=$((at + size))
 	done
 	IFS=' '
-	found=$(printf '%s' "$found" | sort -k 3)
+	found=$(sorted 3 "${found%"$nl"}")
 fi
 
 # Each driver's image; those without one are passed over, the first few
 # said with tovrin-fw's reason.  $images: a line each of number and path;
 # $offset: where the first image starts in its driver.
-mkdir "$tmp/img" 2>/dev/null || full "$(_ 'cannot make a folder')"
 tab=$(printf '\t')
 i=0
 images=
@@ -424,18 +480,18 @@ for line in $found; do
 		if [ "$size" -eq "$sum" ]; then
 			# The one driver is all of $tmp/all.
 			said=$(reader $((max + 1)) "$fw_as" /bin/sh -c "$locate" /proc/self/fd/3 \
-				3<"$fw" <"$tmp/all" 2>&1 >"$tmp/img/$i") || status=$?
+				3<"$fw" <"$tmp/all" 2>&1 >"$tmp/$i.img") || status=$?
 		else
 			said=$(dd if="$tmp/all" bs=64k iflag=skip_bytes,count_bytes skip="$start" \
 				count="$size" status=none |
 				reader $((max + 1)) "$fw_as" /bin/sh -c "$locate" /proc/self/fd/3 3<"$fw" \
-				2>&1 >"$tmp/img/$i") || status=$?
+				2>&1 >"$tmp/$i.img") || status=$?
 		fi
 	else
 		in=$src
 		[ "$kind" != folder ] || in=$base/$path
 		said=$(reader $((max + 1)) "$fw_as" /bin/sh -c "$locate" /proc/self/fd/3 3<"$fw" \
-			<"$in" 2>&1 >"$tmp/img/$i") || status=$?
+			<"$in" 2>&1 >"$tmp/$i.img") || status=$?
 	fi
 	stopped tovrin-fw "$status"
 	# Where the image starts, as tovrin-fw said it: all that root takes
@@ -446,7 +502,7 @@ for line in $found; do
 	00x*)
 		# Beyond its limit, a file can only be cut short: one byte over
 		# the bound is a reader that had to be stopped.
-		[ "$(wc -c <"$tmp/img/$i")" -le "$max" ] || stopped tovrin-fw 153
+		[ "$(wc -c <"$tmp/$i.img")" -le "$max" ] || stopped tovrin-fw 153
 		images=$images$i$tab$path$nl
 		[ -n "$offset" ] || offset="found firmware in \`$path' at offset $at"
 		continue
@@ -477,10 +533,10 @@ fi
 # The SHA-256 of each image, where there are several to tell apart.
 if [ "$found" -gt 1 ]; then
 	images=$(printf '%s' "$images" | while IFS="$tab" read -r i path; do
-		printf '%s\t%s\t%s\n' "$i" "$path" "$(sha256sum <"$tmp/img/$i" | cut -d' ' -f1)"
+		printf '%s\t%s\t%s\n' "$i" "$path" "$(sha256sum <"$tmp/$i.img" | cut -d' ' -f1)"
 	done)$nl
 fi
-if [ "$(printf '%s' "$images" | cut -f3 | sort -u | wc -l)" -gt 1 ]; then
+if [ "$found" -gt 1 ] && [ "$(printf '%s' "$images" | cut -f3 | sort -u | wc -l)" -gt 1 ]; then
 	{
 		say "the drivers in \`%s' hold different images:" "$src"
 		j=0
@@ -489,7 +545,7 @@ if [ "$(printf '%s' "$images" | cut -f3 | sort -u | wc -l)" -gt 1 ]; then
 			if [ "$j" -le "$few" ]; then
 				# shellcheck disable=SC2059 # the format is ours, translated
 				printf "    $(_ '%s: %s bytes, sha256 %s')\n" "$path" \
-					"$(wc -c <"$tmp/img/$i" | tr -d ' ')" "$sum"
+					"$(wc -c <"$tmp/$i.img" | tr -d ' ')" "$sum"
 			elif [ "$j" -eq $((few + 1)) ]; then
 				# shellcheck disable=SC2059 # the format is ours, translated
 				printf "    $(_ 'and %s more')\n" $((found - few))
@@ -505,7 +561,7 @@ fi
 first=${images%%"$nl"*}
 i=${first%%"$tab"*} path=${first#*"$tab"}
 path=${path%"$tab"*}
-image=$tmp/img/$i
+image=$tmp/$i.img
 [ "$found" -eq 1 ] || say "%s drivers in \`%s' hold the same image" "$found" "$src"
 if [ "$kind" = driver ]; then
 	say "using \`%s'" "$path"
@@ -525,8 +581,8 @@ if [ -e "$target" ] || [ -L "$target" ]; then
 fi
 if [ ! -d "$dir" ]; then
 	made=$dir
-	while [ ! -e "$(dirname "$made")" ]; do
-		made=$(dirname "$made")
+	while [ ! -e "$(parent "$made")" ]; do
+		made=$(parent "$made")
 	done
 	mkdir -p "$dir" 2>/dev/null ||
 		die "cannot create \`%s' (the default needs root)" "$dir"
@@ -537,11 +593,12 @@ fi
 # loader sees the old image or the new one, never a part.  Its name is
 # known before it is made, as $tmp's is.
 part=$(mktemp -u "$dir/.tovrin-fw.bin.XXXXXX") || part=
-if [ -z "$part" ] || ! (set -C && : >"$part") 2>/dev/null; then
+# Made 0644, as it is installed.
+if [ -z "$part" ] || ! (umask 022 && set -C && : >"$part") 2>/dev/null; then
 	part=
 	die "cannot write to \`%s' (the default needs root)" "$dir"
 fi
-if ! { cp "$image" "$part" && chmod 0644 "$part" && sync "$part"; }; then
+if ! { cp "$image" "$part" && sync "$part"; }; then
 	die "cannot write \`%s'" "$part"
 fi
 mv -f "$part" "$target" || die "cannot rename \`%s' to \`%s'" "$part" "$target"
@@ -553,8 +610,9 @@ say "installed \`%s'" "$target"
 # one that its path parameter names.
 read_by_loader() {
 	here=$(cd "$dir" && pwd -P)
-	release=$(uname -r)
-	custom=$(cat /sys/module/firmware_class/parameters/path 2>/dev/null) || custom=
+	release='' custom=''
+	read -r release </proc/sys/kernel/osrelease || release=$(uname -r)
+	{ read -r custom || :; } 2>/dev/null </sys/module/firmware_class/parameters/path || :
 	for d in ${custom:+"$custom"} "/lib/firmware/updates/$release" \
 		/lib/firmware/updates "/lib/firmware/$release" /lib/firmware; do
 		[ "$(cd "$d" 2>/dev/null && pwd -P)" != "$here" ] || return 0
