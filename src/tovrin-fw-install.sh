@@ -321,9 +321,12 @@ tar() {
 	reader "$rsize" "$as" env LC_ALL=C.UTF-8 LANGUAGE= /proc/self/fd/3 "$@" \
 		3<"$bsdtar" <"$src"
 }
-# The reader's side of tovrin-fw: the driver comes on standard input, its
-# image goes to standard output and then the line that tovrin-fw says to
-# standard error, through a folder of the reader's own that it removes
+# The reader's side of tovrin-fw, one reader for all the drivers.  They
+# come on standard input, one after another, each named by an argument,
+# START:SIZE, where it starts there and its size.  For each in turn, its
+# image goes to standard output, and to standard error a line "@ STATUS
+# SIZE SAID": tovrin-fw's status, the image's size (0 for the one driver,
+# whose image is all the output) and the first line it said.  They pass through a folder of the reader's own, which it removes
 # itself.  $0 is tovrin-fw, through the descriptor 3 that root opened,
 # since the reader need not reach it by its path.
 # shellcheck disable=SC2016 # expanded by the reader
@@ -331,8 +334,25 @@ locate='PATH=/usr/bin:/bin
 d=$(mktemp -d 2>/dev/null) || d=$(TMPDIR=/tmp mktemp -d) || exit 1
 trap '\''rm -rf "$d"'\'' EXIT
 trap "exit 1" HUP INT TERM
-cat >"$d/CnxEtU.sys" && "$0" "$d/CnxEtU.sys" "$d/fw" >"$d/said" && cat "$d/fw" &&
-read -r said <"$d/said" && printf "%s\n" "$said" >&2'
+all=$d/CnxEtU.sys
+[ $# -eq 1 ] || all=$d/all
+cat >"$all" || exit 1
+for slice; do
+	[ $# -eq 1 ] || dd if="$all" of="$d/CnxEtU.sys" bs=64k status=none \
+		iflag=skip_bytes,count_bytes skip="${slice%:*}" count="${slice#*:}" || exit 1
+	status=0 size=0 said=
+	"$0" "$d/CnxEtU.sys" "$d/fw" >"$d/said" 2>&1 || status=$?
+	read -r said <"$d/said" || :
+	if [ "$status" -ne 0 ]; then
+		:
+	elif [ $# -eq 1 ]; then
+		cat "$d/fw" || exit 1
+	else
+		size=$(wc -c <"$d/fw") && cat "$d/fw" && rm "$d/fw" || exit 1
+	fi
+	printf "@ %s %s %s\n" "$status" "$size" "$said" >&2
+	[ "$status" -le 1 ] || exit "$status"
+done'
 
 # $found: the drivers, a line each of size and path, as SOURCE names them.
 if [ -d "$src" ]; then
@@ -455,44 +475,95 @@ if [ "$kind" = package ]; then
 	found=$(sorted 3 "${found%"$nl"}")
 fi
 
-# Each driver's image; those without one are passed over, the first few
-# said with tovrin-fw's reason.  $images: a line each of number and path;
-# $offset: where the first image starts in its driver.
+# A folder's drivers one after another in $tmp/all too, as root reads
+# them; one driver, of a folder or itself, is handed over as it is.
+set -f
+IFS=$nl
+in=$tmp/all
+if [ "$kind" = folder ]; then
+	set --
+	for line in $found; do
+		[ "${line%% *}" -le "$max" ] && set -- "$@" "$base/${line#* }"
+	done
+	if [ $# -eq 1 ]; then
+		in=$1
+	else
+		err=$(cat -- "$@" 2>&1 >"$in") || {
+			case $err in *'No space left on device'*) full "${err##*: }" ;; esac
+			err=${err%%"$nl"*}
+			die "cannot read \`%s': %s" "$src" "${err#cat: }"
+		}
+		[ "$(wc -c <"$in")" -eq "$sum" ] ||
+			die "cannot read \`%s': %s" "$src" "$(_ 'it changed while it was read')"
+	fi
+elif [ "$kind" = driver ]; then
+	in=$src
+fi
+# "$@": where each driver starts in $in and its size, in the order of
+# $found.
+set --
+at=0
+for line in $found; do
+	[ "$kind" != package ] || { start=${line%% *} line=${line#* }; }
+	size=${line%% *}
+	[ "$size" -le "$max" ] || continue
+	[ "$kind" = package ] || start=$at
+	set -- "$@" "$start:$size"
+	at=$((at + size))
+done
+IFS=' '
+
+# Each driver's image, from the one reader: its files no larger than all
+# the drivers and a page for tovrin-fw's words.  A limit that stopped it,
+# or its end by a signal, ends the run.
+status=0
+said=
+[ $# -eq 0 ] ||
+	said=$(reader $((sum + 4096)) "$fw_as" /bin/sh -c "$locate" /proc/self/fd/3 "$@" \
+		3<"$fw" <"$in" 2>&1 >"$tmp/img") || status=$?
+stopped tovrin-fw "$status"
+# Its lines for each driver in turn, and the first of its other words,
+# which say why it ended early.
+reports=''
+other=''
+IFS=$nl
+for line in $said; do
+	case $line in
+	'@ '*) reports=$reports${line#@ }$nl ;;
+	*) [ -n "$other" ] || other=$line ;;
+	esac
+done
+
+# Those without an image are passed over, the first few said with
+# tovrin-fw's reason.  $images: a line each of number, path, and where
+# the image starts in $tmp/img and its size; $offset: where the first
+# image starts in its driver.
 tab=$(printf '\t')
 i=0
 images=
 offset=
 none=0
-IFS=$nl
+start=0
 for line in $found; do
-	[ "$kind" != package ] || { start=${line%% *} line=${line#* }; }
+	[ "$kind" != package ] || line=${line#* }
 	size=${line%% *} path=${line#* }
 	[ "$size" -le "$max" ] || [ "$kind" = driver ] || continue
+	[ "$kind" != package ] || path=${path#./}
 	i=$((i + 1))
-	status=0
 	if [ "$size" -gt "$max" ]; then
 		# shellcheck disable=SC2059 # the format is ours, translated
 		said=": $(printf "$(_ 'at %s bytes it is larger than any driver (%s bytes at most)')" \
 			"$size" "$max")"
-		status=1
-	elif [ "$kind" = package ]; then
-		path=${path#./}
-		if [ "$size" -eq "$sum" ]; then
-			# The one driver is all of $tmp/all.
-			said=$(reader $((max + 1)) "$fw_as" /bin/sh -c "$locate" /proc/self/fd/3 \
-				3<"$fw" <"$tmp/all" 2>&1 >"$tmp/$i.img") || status=$?
-		else
-			said=$(dd if="$tmp/all" bs=64k iflag=skip_bytes,count_bytes skip="$start" \
-				count="$size" status=none |
-				reader $((max + 1)) "$fw_as" /bin/sh -c "$locate" /proc/self/fd/3 3<"$fw" \
-				2>&1 >"$tmp/$i.img") || status=$?
-		fi
+		status=1 isize=0
+	elif [ -n "$reports" ]; then
+		said=${reports%%"$nl"*} reports=${reports#*"$nl"}
+		status=${said%% *} said=${said#* }
+		isize=${said%% *} said=${said#* }
 	else
-		in=$src
-		[ "$kind" != folder ] || in=$base/$path
-		said=$(reader $((max + 1)) "$fw_as" /bin/sh -c "$locate" /proc/self/fd/3 3<"$fw" \
-			<"$in" 2>&1 >"$tmp/$i.img") || status=$?
+		# The reader ended before this driver, in its own words.
+		status=1 isize=0 said=$other
 	fi
+	case $status$isize in *[!0-9]* | '') stopped tovrin-fw 2 ;; esac
 	stopped tovrin-fw "$status"
 	# Where the image starts, as tovrin-fw said it: all that root takes
 	# from its words, beside the image of at most $max bytes.
@@ -500,18 +571,15 @@ for line in $found; do
 	case $status$at in
 	00x*[!0-9a-f]* | 00x) ;;
 	00x*)
-		# Beyond its limit, a file can only be cut short: one byte over
-		# the bound is a reader that had to be stopped.
-		[ "$(wc -c <"$tmp/$i.img")" -le "$max" ] || stopped tovrin-fw 153
-		images=$images$i$tab$path$nl
+		[ "$isize" -le "$max" ] || stopped tovrin-fw 153
+		images=$images$i$tab$path$tab$start$tab$isize$nl
+		start=$((start + isize))
 		[ -n "$offset" ] || offset="found firmware in \`$path' at offset $at"
 		continue
 		;;
 	esac
 	case $said in *"No space left on device"*) full "${said##*: }" ;; esac
 	none=$((none + 1))
-	# Its first line, less the name it was run by.
-	said=${said%%"$nl"*}
 	[ "$none" -gt "$few" ] || say "no firmware in \`%s': %s" "$path" "${said#*: }" >&2
 done
 IFS=' '
@@ -530,11 +598,18 @@ if [ "$found" -eq 0 ]; then
 	die "none of the %s drivers in \`%s' holds the firmware" "$((n + out))" "$src"
 fi
 
-# The SHA-256 of each image, where there are several to tell apart.
-if [ "$found" -gt 1 ]; then
-	images=$(printf '%s' "$images" | while IFS="$tab" read -r i path; do
+# One image is all of $tmp/img, which may be no larger than a driver: the
+# reader's limit bounds it already where the drivers come to less.
+# Several are each taken out, and told apart by their SHA-256.
+if [ "$found" -eq 1 ]; then
+	[ $((sum + 4096)) -le "$max" ] || [ "$(wc -c <"$tmp/img")" -le "$max" ] ||
+		stopped tovrin-fw 153
+else
+	images=$(printf '%s' "$images" | while IFS="$tab" read -r i path start isize; do
+		dd if="$tmp/img" of="$tmp/$i.img" bs=64k iflag=skip_bytes,count_bytes \
+			skip="$start" count="$isize" status=none 2>"$tmp/err" || exit 1
 		printf '%s\t%s\t%s\n' "$i" "$path" "$(sha256sum <"$tmp/$i.img" | cut -d' ' -f1)"
-	done)$nl
+	done)$nl || full "$(sed -n '$s/.*: //p' "$tmp/err")"
 fi
 if [ "$found" -gt 1 ] && [ "$(printf '%s' "$images" | cut -f3 | sort -u | wc -l)" -gt 1 ]; then
 	{
@@ -560,8 +635,11 @@ if [ "$found" -gt 1 ] && [ "$(printf '%s' "$images" | cut -f3 | sort -u | wc -l)
 fi
 first=${images%%"$nl"*}
 i=${first%%"$tab"*} path=${first#*"$tab"}
-path=${path%"$tab"*}
-image=$tmp/$i.img
+if [ "$found" -eq 1 ]; then
+	path=${path%"$tab"*"$tab"*} image=$tmp/img
+else
+	path=${path%"$tab"*} image=$tmp/$i.img
+fi
 [ "$found" -eq 1 ] || say "%s drivers in \`%s' hold the same image" "$found" "$src"
 if [ "$kind" = driver ]; then
 	say "using \`%s'" "$path"

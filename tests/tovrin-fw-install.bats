@@ -5,16 +5,12 @@
 bats_require_minimum_version 1.5.0
 
 # A German locale of the tests' own: a fresh system may have none but C,
-# under which gettext keeps to English.
+# under which gettext keeps to English.  The sources, made once; each
+# test has its own copy.
 setup_file() {
-	mkdir "$BATS_FILE_TMPDIR/locale"
+	mkdir "$BATS_FILE_TMPDIR/locale" "$BATS_FILE_TMPDIR/sources"
 	localedef -i de_DE -f UTF-8 "$BATS_FILE_TMPDIR/locale/de_DE.UTF-8"
-}
-
-setup() {
-	cd "$BATS_TEST_TMPDIR"
-	export TOVRIN_FW TMPDIR="$BATS_TEST_TMPDIR/tmp"
-	mkdir tmp
+	cd "$BATS_FILE_TMPDIR/sources"
 	tail -c +$((0x6a0 + 1)) "$EXAMPLES/sample-driver.sys" | head -c 4400 >image
 	# Two drivers with one image, two with different ones (a byte of the
 	# second image changed), none, one that is no driver, beside a driver
@@ -56,6 +52,13 @@ setup() {
 		head -c $(($(wc -c <"$EXAMPLES/vendor/driver.$kind") * 6 / 10)) \
 			"$EXAMPLES/vendor/driver.$kind" >cut.$kind
 	done
+}
+
+setup() {
+	cd "$BATS_TEST_TMPDIR"
+	cp -a "$BATS_FILE_TMPDIR/sources/." .
+	export TOVRIN_FW TMPDIR="$BATS_TEST_TMPDIR/tmp"
+	mkdir tmp
 }
 
 # The ways a run is made, besides plainly: without bsdtar on PATH; with
