@@ -194,7 +194,7 @@ fw_as=$as
 drop=
 net=
 if [ "$uid" -eq 0 ]; then
-	drop='setpriv --reuid=nobody --regid=nogroup --clear-groups --reset-env'
+	drop='setpriv --reuid=nobody --regid=nogroup --clear-groups'
 	drop="$drop --inh-caps=-all --ambient-caps=-all --bounding-set=-all --no-new-privs --"
 	# shellcheck disable=SC2086 # $drop is a command
 	if ! command -v setpriv >/dev/null; then
@@ -209,16 +209,39 @@ if [ "$uid" -eq 0 ]; then
 			"$src" "${why%%"$nl"*}" "$me --firmware-dir ~/fw SOURCE" \
 			"install -D -m 0644 ~/fw/tovrin-fw.bin $dir/tovrin-fw.bin"
 fi
+# Under root, a reader starts with none of the caller's environment: the
+# names exported, to be unset.
+exported=''
+if [ -n "$drop" ]; then
+	while read -r word name; do
+		case $word in
+		export) ;;
+		declare) name=${name#-x } ;;
+		*) continue ;;
+		esac
+		exported="$exported ${name%%=*}"
+	done <<EOF
+$(export -p)
+EOF
+fi
 # reader FSIZE AS COMMAND...: COMMAND as a reader, its files at most FSIZE
-# bytes and its address space AS.
+# bytes and its address space AS; in the C.UTF-8 locale where $lang says
+# so.
+lang=''
 reader() {
 	rsize=$1 ras=$2
 	shift 2
 	IFS=' '
 	least rsize "$have_fsize"
-	# shellcheck disable=SC2086 # $net and $drop are commands
-	prlimit --cpu="$cpus" --as="$ras" --fsize="$rsize" \
-		--nofile="$files" ${drop:+--nproc="$procs"} -- $net $drop "$@"
+	(
+		# shellcheck disable=SC2086 # a list of names
+		[ -z "$drop" ] || { unset $exported 2>/dev/null || :; }
+		[ -z "$drop" ] || export PATH=/usr/bin:/bin
+		[ -z "$lang" ] || export LC_ALL=C.UTF-8 LANGUAGE=
+		# shellcheck disable=SC2086 # $net and $drop are commands
+		exec prlimit --cpu="$cpus" --as="$ras" --fsize="$rsize" \
+			--nofile="$files" ${drop:+--nproc="$procs"} -- $net $drop "$@"
+	)
 }
 # sorted FIELD LINES: LINES sorted from FIELD on, as sort -k sorts them.
 sorted() {
@@ -316,10 +339,9 @@ out_of_memory() {
 # Like tovrin-fw, it runs through a descriptor that root opened.
 # tar FSIZE ARG...
 tar() {
-	rsize=$1
+	rsize=$1 lang=C.UTF-8
 	shift
-	reader "$rsize" "$as" env LC_ALL=C.UTF-8 LANGUAGE= /proc/self/fd/3 "$@" \
-		3<"$bsdtar" <"$src"
+	reader "$rsize" "$as" /proc/self/fd/3 "$@" 3<"$bsdtar" <"$src"
 }
 # The reader's side of tovrin-fw, one reader for all the drivers.  They
 # come on standard input, one after another, each named by an argument,
