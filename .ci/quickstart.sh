@@ -24,14 +24,7 @@ if [ "$(wc -l <"$work/commands")" -ne 2 ]; then
 fi
 
 root=$work/root
-# A root that .ci/roots.sh made for this run, in TOVRIN_FW_ROOTS, is
-# unpacked; else one is made.
-if [ -f "${TOVRIN_FW_ROOTS-}/$suite-amd64.tar" ]; then
-	mkdir "$root"
-	tar -xpf "$TOVRIN_FW_ROOTS/$suite-amd64.tar" -C "$root"
-else
-	mmdebstrap --quiet --variant=minbase "$suite" "$root"
-fi
+sh tests/fresh-root.sh "$suite" amd64 "$root"
 mkdir "$root/root/tovrin-fw"
 git ls-files -z --cached --others --exclude-standard | tar --null -T - -cf - | tar -xf - -C "$root/root/tovrin-fw"
 

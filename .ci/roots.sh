@@ -17,16 +17,7 @@ for arch in amd64 i386; do
 	arch-test "$arch" >/dev/null 2>&1 || continue
 	for suite in bookworm trixie; do
 		part=$dir/$suite-$arch.part.tar
-		# A mirror caught mid-sync can fail a security index for days;
-		# the release's own suite is all that the roots need.
-		if ! mmdebstrap --quiet --variant=minbase --architectures="$arch" \
-			"$suite" "$part"; then
-			echo "$suite $arch: a fresh root without the security suite" >&2
-			# shellcheck disable=SC2016 # expanded by mmdebstrap's hook
-			mmdebstrap --quiet --variant=minbase --architectures="$arch" \
-				--setup-hook='sed -i "/-security/d" "$1/etc/apt/sources.list"' \
-				"$suite" "$part"
-		fi
+		sh "$(dirname "$0")/../tests/fresh-root.sh" "$suite" "$arch" "$part"
 		mv "$part" "$dir/$suite-$arch.tar"
 		part=
 		echo "$suite $arch: $(du -h "$dir/$suite-$arch.tar" | cut -f1)"

@@ -86,21 +86,7 @@ deb() {
 	deb=tovrin-fw_${VERSION}_$arch.deb
 	root=$work/root
 	arch-test "$arch" >/dev/null 2>&1 || emulate "$arch"
-	# A root that .ci/roots.sh made for this run, in TOVRIN_FW_ROOTS, is
-	# unpacked.  A mirror caught mid-sync can fail a security index for
-	# days; the release's own suite is all that the package needs.
-	if [ -f "${TOVRIN_FW_ROOTS-}/$suite-$arch.tar" ]; then
-		mkdir "$root"
-		tar -xpf "$TOVRIN_FW_ROOTS/$suite-$arch.tar" -C "$root"
-	elif ! mmdebstrap --quiet --variant=minbase --architectures="$arch" \
-		"$suite" "$root"; then
-		echo "$suite $arch: a fresh root without the security suite" >&2
-		rm -rf "$root"
-		# shellcheck disable=SC2016 # expanded by mmdebstrap's hook
-		mmdebstrap --quiet --variant=minbase --architectures="$arch" \
-			--setup-hook='sed -i "/-security/d" "$1/etc/apt/sources.list"' \
-			"$suite" "$root"
-	fi
+	sh "$(dirname "$0")/fresh-root.sh" "$suite" "$arch" "$root"
 	cp "$ARTIFACTS/$deb" "$root/root/"
 	mkdir -p "$root/root/cd/DRIVER/WINXP"
 	cp "$EXAMPLES/sample-driver.sys" "$root/root/cd/DRIVER/WINXP/CNXETU.SYS"
