@@ -5,12 +5,14 @@
 # messages alone), and compiled to OUT/LANG/LC_MESSAGES/DOMAIN.mo.  A
 # message not translated, or a translation whose placeholders differ
 # from the English, fails.  A source named in ALIAS (made by the build)
-# is named by where its texts come from, ALIAS_OF.
+# is named by where its texts come from, ALIAS_OF.  With HELP_PAGE, each
+# line of a message of several lines (the help's paragraphs) must fit in
+# 80 columns, in every language, once its %s is HELP_PAGE.
 #
 #   cmake -DXGETTEXT=... -DMSGMERGE=... -DMSGFMT=... -DMSGCMP=...
 #     -DLANGUAGE=Shell -DKEYWORDS=say,die,_ -DSOURCES=... -DPOT=...
 #     -DPO_DIR=... -DMERGED=... -DOUT=... -DDOMAIN=tovrin-fw
-#     [-DALIAS=... -DALIAS_OF=...] -P catalog.cmake
+#     [-DALIAS=... -DALIAS_OF=...] [-DHELP_PAGE=...] -P catalog.cmake
 #
 # With -DUPDATE=ON, it only writes POT, for the translators' template.
 set(args)
@@ -46,6 +48,41 @@ if(UPDATE)
 	return()
 endif()
 
+# fits(FILE FIELD): each line of each FIELD (msgid or msgstr) in FILE whose
+# message spans several lines, counted in characters, within 80 columns
+# once %s is HELP_PAGE; else the build fails, naming the line.
+function(fits file field)
+	file(READ ${file} text)
+	# Less the header, the first entry.
+	string(FIND "${text}" "\n\n" header)
+	string(SUBSTRING "${text}" ${header} -1 text)
+	# No list may split a message: a ; counts as one column too.
+	string(REPLACE ";" "," text "${text}")
+	# A translation of several lines translates a message of several.
+	string(REGEX MATCHALL "\n${field} \"\"\n(\"[^\n]*\"\n)+" entries "${text}")
+	foreach(entry ${entries})
+		string(REGEX REPLACE "^\n${field} \"\"\n" "" entry "${entry}")
+		string(REGEX REPLACE "\"\n\"|^\"|\"\n$" "" entry "${entry}")
+		string(REPLACE "\\\"" "\"" entry "${entry}")
+		string(REPLACE "%s" "${HELP_PAGE}" entry "${entry}")
+		string(REPLACE "\\n" ";" lines "${entry}")
+		foreach(line ${lines})
+			# Its characters: its bytes less UTF-8's continuation bytes.
+			string(HEX "${line}" hex)
+			string(REGEX MATCHALL ".." bytes "${hex}")
+			list(FILTER bytes EXCLUDE REGEX "^[89ab]")
+			list(LENGTH bytes columns)
+			if(columns GREATER 80)
+				message(FATAL_ERROR "${file}: the help's line is ${columns} "
+					"columns, more than 80: ${line}")
+			endif()
+		endforeach()
+	endforeach()
+endfunction()
+if(HELP_PAGE)
+	fits(${POT} msgid)
+endif()
+
 file(STRINGS ${PO_DIR}/LINGUAS linguas REGEX "^[^#]")
 string(REGEX MATCHALL "[^ \t]+" linguas "${linguas}")
 foreach(lang ${linguas})
@@ -69,5 +106,8 @@ foreach(lang ${linguas})
 		message(FATAL_ERROR "${PO_DIR}/${lang}.po: a message of ${SOURCES} "
 			"is missing, or its placeholders differ from the English "
 			"(keep each %s, in its order)")
+	endif()
+	if(HELP_PAGE)
+		fits(${po} msgstr)
 	endif()
 endforeach()

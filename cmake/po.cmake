@@ -9,11 +9,12 @@ file(STRINGS ${PROJECT_SOURCE_DIR}/po/LINGUAS TOVRIN_FW_LINGUAS REGEX "^[^#]")
 string(REGEX MATCHALL "[^ \t]+" TOVRIN_FW_LINGUAS "${TOVRIN_FW_LINGUAS}")
 
 # tovrin_fw_catalog(TARGET LANGUAGE KEYWORDS (a,b) OUT MERGED SOURCE... [ALIAS
-# FILE OF]): the messages of the SOURCEs (paths in the source tree, or
-# FILE, made by the build from OF), each language's checked, merged into
-# MERGED/LANG.po and compiled under OUT.
+# FILE OF] [HELP PAGE]): the messages of the SOURCEs (paths in the source
+# tree, or FILE, made by the build from OF), each language's checked,
+# merged into MERGED/LANG.po and compiled under OUT.  With HELP, the help's
+# lines must fit in 80 columns once the page's name PAGE fills them.
 function(tovrin_fw_catalog target language keywords out merged)
-	cmake_parse_arguments(PARSE_ARGV 5 arg "" "" "ALIAS")
+	cmake_parse_arguments(PARSE_ARGV 5 arg "" "HELP" "ALIAS")
 	set(pot ${CMAKE_CURRENT_BINARY_DIR}/${target}.pot)
 	set(outputs ${pot})
 	set(pos)
@@ -40,7 +41,7 @@ function(tovrin_fw_catalog target language keywords out merged)
 			"-DKEYWORDS=${keywords}" "-DSOURCES=${sources}"
 			-DPOT=${pot} -DPO_DIR=${PROJECT_SOURCE_DIR}/po -DMERGED=${merged}
 			-DOUT=${out} -DDOMAIN=tovrin-fw -DALIAS=${alias}
-			-DALIAS_OF=${alias_of}
+			-DALIAS_OF=${alias_of} -DHELP_PAGE=${arg_HELP}
 			-P ${PROJECT_SOURCE_DIR}/cmake/catalog.cmake
 		DEPENDS ${depends} ${pos}
 			${PROJECT_SOURCE_DIR}/po/LINGUAS

@@ -82,8 +82,8 @@ itself needs nothing more.  Without network, carry the .deb files of
 libarchive-tools libarchive13 libxml2 libicu72 (Debian 12) or
 libarchive-tools libarchive13t64 libxml2 (Debian 13), fetched with
 apt-get update && apt-get download on the same Debian release and
-architecture, and dpkg -i them; or use the offline page %s on any
-computer.")\n\n" "$page"
+architecture, and dpkg -i them; or use the offline page %s
+on any computer.")\n\n" "$page"
 		printf "$(_ 'Options:
   --firmware-dir DIR   install into DIR (default /lib/firmware)
   --force              replace a DIR/tovrin-fw.bin that holds another image
