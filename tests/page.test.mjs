@@ -312,7 +312,7 @@ const rows = [
 	// In other languages: the page's own words translated, tovrin-fw's
 	// and the locator's quoted as they are.
 	['EXAMPLES/vendor/driver.zip', [vendor, 'tovrin-fw.bin speichern',
-		'Weiter, auf dem Rechner des Modems'], ['image.bin'],
+		'Als Nächstes, auf dem Rechner des Modems'], ['image.bin'],
 	{lang: 'de', bytes: 'Bytes'}],
 	['heavy.zip', 'les 5 pilotes de «\u00a0heavy.zip\u00a0» font 83886080 ' +
 		'octets en tout', [], {lang: 'fr'}],
