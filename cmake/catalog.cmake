@@ -10,13 +10,13 @@
 # 80 columns, in every language, once its %s is HELP_PAGE.
 #
 #   cmake -DXGETTEXT=... -DMSGMERGE=... -DMSGFMT=... -DMSGCMP=...
-#     -DLANGUAGE=Shell -DKEYWORDS=say,die,_ -DSOURCES=... -DPOT=...
+#     -DLANGUAGE=Shell "-DKEYWORDS=say die _" -DSOURCES=... -DPOT=...
 #     -DPO_DIR=... -DMERGED=... -DOUT=... -DDOMAIN=tovrin-fw
 #     [-DALIAS=... -DALIAS_OF=...] [-DHELP_PAGE=...] -P catalog.cmake
 #
 # With -DUPDATE=ON, it only writes POT, for the translators' template.
 set(args)
-string(REPLACE "," ";" KEYWORDS "${KEYWORDS}")
+string(REPLACE " " ";" KEYWORDS "${KEYWORDS}")
 foreach(keyword ${KEYWORDS})
 	list(APPEND args --keyword=${keyword})
 endforeach()

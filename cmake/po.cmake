@@ -8,7 +8,7 @@ find_program(MSGCAT msgcat REQUIRED)
 file(STRINGS ${PROJECT_SOURCE_DIR}/po/LINGUAS TOVRIN_FW_LINGUAS REGEX "^[^#]")
 string(REGEX MATCHALL "[^ \t]+" TOVRIN_FW_LINGUAS "${TOVRIN_FW_LINGUAS}")
 
-# tovrin_fw_catalog(TARGET LANGUAGE KEYWORDS (a,b) OUT MERGED SOURCE... [ALIAS
+# tovrin_fw_catalog(TARGET LANGUAGE KEYWORDS ("a b:1,2") OUT MERGED SOURCE... [ALIAS
 # FILE OF] [HELP PAGE]): the messages of the SOURCEs (paths in the source
 # tree, or FILE, made by the build from OF), each language's checked,
 # merged into MERGED/LANG.po and compiled under OUT.  With HELP, the help's

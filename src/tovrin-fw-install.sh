@@ -42,9 +42,13 @@ if [ -z "$english" ] && command -v gettext >/dev/null 2>&1; then
 	done
 	export TEXTDOMAINDIR
 	_() { gettext "$1"; }
+	__() { ngettext "$1" "$2" "$3"; }
 else
 	_() { printf '%s' "$1"; }
+	__() { if [ "$3" -eq 1 ]; then printf '%s' "$1"; else printf '%s' "$2"; fi; }
 fi
+# __ SINGULAR PLURAL COUNT: the form of a message for COUNT, by the
+# language's rule (English's two forms without gettext).
 # say FORMAT ARG...: a line of ours, FORMAT in the user's language; only
 # the format is translated, never what fills it.
 say() {
@@ -57,9 +61,22 @@ die() {
 	say "$@" >&2
 	exit 1
 }
+# sayn SINGULAR PLURAL COUNT ARG..., dien ...: say and die, in the form
+# for COUNT.
+sayn() {
+	f=$(__ "$1" "$2" "$3")
+	shift 3
+	# shellcheck disable=SC2059 # the format is ours, translated
+	printf "%s: $f\n" "$me" "$@"
+}
+dien() {
+	sayn "$@" >&2
+	exit 1
+}
 usage() {
 	# shellcheck disable=SC2059 # the format is ours, translated
 	{
+		# TRANSLATORS: %s is the program's name, tovrin-fw-install.
 		printf "$(_ 'Usage: %s [--firmware-dir DIR] [--force] SOURCE')\n" "$me"
 		printf "$(_ "Try \`%s --help' for more information.")\n" "$me"
 	} >&2
@@ -89,6 +106,8 @@ on any computer.")\n\n" "$page"
   --force              replace a DIR/tovrin-fw.bin that holds another image
   --help               give this help list
   --version            print program version')\n\n"
+		# TRANSLATORS: %s is the address to write to, in angle
+		# brackets.
 		printf "$(_ 'Report bugs to %s.')\n" '<tovrin-fw-general at lists dot example dot org>'
 	}
 }
@@ -135,6 +154,7 @@ elif [ -x "$here/tovrin-fw" ]; then
 	fw=$here/tovrin-fw
 else
 	fw=$(command -v tovrin-fw) ||
+		# TRANSLATORS: %s is tovrin-fw-install.
 		die "tovrin-fw not found: install it beside %s or on PATH" "$me"
 fi
 case $fw in /*) ;; *) fw=$PWD/$fw ;; esac
@@ -198,6 +218,8 @@ if [ "$uid" -eq 0 ]; then
 	drop="$drop --inh-caps=-all --ambient-caps=-all --bounding-set=-all --no-new-privs --"
 	# shellcheck disable=SC2086 # $drop is a command
 	if ! command -v setpriv >/dev/null; then
+		# TRANSLATORS: a reason, in the message that the package
+		# cannot be read without root's rights (the second %s there).
 		why=$(_ 'setpriv not found')
 	elif unshare --net -- $drop true 2>/dev/null; then
 		why='' net='unshare --net --'
@@ -205,6 +227,9 @@ if [ "$uid" -eq 0 ]; then
 		why=$($drop true 2>&1) && why= || why=${why:-setpriv}
 	fi
 	[ -z "$why" ] ||
+		# TRANSLATORS: SOURCE as given; why the rights could not be
+		# dropped (setpriv's words, in English, or the reason above);
+		# a command to run as a user; a command to run as root.
 		die "cannot read \`%s' without root's rights (%s): as a user, run %s, then as root %s" \
 			"$src" "${why%%"$nl"*}" "$me --firmware-dir ~/fw SOURCE" \
 			"install -D -m 0644 ~/fw/tovrin-fw.bin $dir/tovrin-fw.bin"
@@ -260,8 +285,14 @@ stopped() {
 		how=SIG$(kill -l "$2")
 	else
 		# shellcheck disable=SC2059 # the format is ours, translated
+		# TRANSLATORS: how a reader ended, in "%s was stopped while
+		# reading ..."; %s is its exit status, a number.
 		how=$(printf "$(_ 'status %s')" "$2")
 	fi
+	# TRANSLATORS: the program that was stopped (bsdtar or tovrin-fw);
+	# SOURCE as given; the limit that stopped it (SIGXCPU, SIGXFSZ, ...),
+	# the status above, or bsdtar's words.  The file is SOURCE: a package,
+	# a driver or a folder.
 	die "%s was stopped while reading \`%s' (%s): it is damaged or made to harm; fetch or copy it again" \
 		"$1" "$src" "$how"
 }
@@ -301,6 +332,8 @@ if ! mkdir -m 0700 "$tmp" 2>/dev/null &&
 	die "cannot make a folder in \`%s' (TMPDIR)" "$tmpdir"
 fi
 full() {
+	# TRANSLATORS: the temporary folder; SOURCE as given; the system's
+	# reason, in English.
 	die "no room in \`%s' (TMPDIR) to unpack \`%s': %s" "$tmpdir" "$src" "$1"
 }
 
@@ -310,8 +343,13 @@ full() {
 # that they cannot fill TMPDIR.
 max=$((16 * 1024 * 1024))
 total=$((64 * 1024 * 1024))
-# Of many lines alike, the first few are said, then how many more.
+# Of many lines alike, the first few are said, then how many more; where
+# that would stand for one line, that line is said instead.
 few=3
+# told COUNT: how many of COUNT lines alike are said.
+told() {
+	if [ "$1" -le $((few + 1)) ]; then echo "$1"; else echo "$few"; fi
+}
 # Up to $few of bsdtar's reasons, from $err, on one line.  Kept in
 # memory: a full TMPDIR could not hold them.
 why() {
@@ -319,14 +357,23 @@ why() {
 	reason=$(printf '%s\n' "$err" | sed -e 's/^3: //' -e '/^$/d' \
 		-e '/^Error exit delayed/d' -e '/^(null)$/d')
 	if [ -z "$reason" ]; then
+		# TRANSLATORS: the reason in "`%s' is damaged or cut short
+		# (%s): ...", where bsdtar gave none; "it" is the package.
 		_ 'bsdtar could not read it through'
 		echo
 		return
 	fi
-	more=$(($(printf '%s\n' "$reason" | wc -l) - few))
-	printf '%s\n' "$reason" | head -n "$few" | paste -sd ';' - | sed 's/;/; /g'
+	lines=$(printf '%s\n' "$reason" | wc -l)
+	shown=$(told "$lines")
+	joined=$(printf '%s\n' "$reason" | head -n "$shown" | paste -sd ';' - | sed 's/;/; /g')
+	if [ "$lines" -eq "$shown" ]; then
+		printf '%s\n' "$joined"
+		return
+	fi
+	# TRANSLATORS: after the first three of bsdtar's reasons, how many
+	# more there are; %s is a number of at least 2.
 	# shellcheck disable=SC2059 # the format is ours, translated
-	[ "$more" -le 0 ] || printf "; $(_ '%s more')\n" "$more"
+	printf "%s; $(__ '%s more' '%s more' $((lines - shown)))\n" "$joined" $((lines - shown))
 }
 # Out of memory, bsdtar says so and fails: that too is a reader stopped.
 out_of_memory() {
@@ -415,6 +462,8 @@ else
 	case $err in
 	*'Unrecognized archive format'*) kind=driver ;;
 	*'No space left on device'*) full "$(why)" ;;
+	# TRANSLATORS: SOURCE as given, a package file; bsdtar's reasons, in
+	# English, separated by semicolons.
 	*) die "\`%s' is damaged or cut short (%s): fetch or copy it again" "$src" "$(why)" ;;
 	esac
 fi
@@ -450,19 +499,32 @@ for line in $found; do
 	out=$((out + 1))
 	set -- "$@" --exclude "$path"
 	[ "$kind" != driver ] || break
-	[ "$out" -gt "$few" ] ||
-		say "\`%s' in \`%s' is %s bytes, more than any driver (%s): left out" \
-			"${path#./}" "$src" "$size" "$max" >&2
+done
+# The first few said; the driver itself is said later.
+left=$(told "$out")
+[ "$kind" != driver ] || left=0
+for line in $found; do
+	size=${line%% *} path=${line#* }
+	[ "$left" -gt 0 ] || break
+	[ "$size" -gt "$max" ] || continue
+	left=$((left - 1))
+	# TRANSLATORS: a driver's path in the package; SOURCE as given; the
+	# driver's size; the largest size a driver may have.
+	sayn "\`%s' in \`%s' is %s byte, more than any driver (%s): left out" \
+		"\`%s' in \`%s' is %s bytes, more than any driver (%s): left out" \
+		"$size" "${path#./}" "$src" "$size" "$max" >&2
 done
 IFS=' '
-[ "$out" -le "$few" ] ||
-	say "%s more CnxEtU.sys in \`%s' are larger than any driver: left out" \
-		"$((out - few))" "$src" >&2
+[ "$out" -eq "$(told "$out")" ] ||
+	sayn "%s more CnxEtU.sys in \`%s' is larger than any driver: left out" \
+		"%s more CnxEtU.sys in \`%s' are larger than any driver: left out" \
+		"$((out - few))" "$((out - few))" "$src" >&2
 [ "$n" -gt 0 ] || [ "$kind" = driver ] ||
 	die "no CnxEtU.sys in \`%s' is small enough to be a driver" "$src"
 [ "$sum" -le "$total" ] ||
-	die "the %s drivers in \`%s' come to %s bytes, more than any package's drivers (%s): refused" \
-		"$n" "$src" "$sum" "$total"
+	dien "the %s driver in \`%s' comes to %s bytes, more than any package's drivers (%s): refused" \
+		"the %s drivers in \`%s' come to %s bytes, more than any package's drivers (%s): refused" \
+		"$n" "$n" "$src" "$sum" "$total"
 overrun() {
 	die "\`%s' is damaged: a CnxEtU.sys in it unpacks to more than the package says it holds; fetch or copy it again" "$src"
 }
@@ -513,9 +575,14 @@ if [ "$kind" = folder ]; then
 		err=$(cat -- "$@" 2>&1 >"$in") || {
 			case $err in *'No space left on device'*) full "${err##*: }" ;; esac
 			err=${err%%"$nl"*}
+			# TRANSLATORS: SOURCE as given, a folder; the reason:
+			# cat's words in English, or the message below.
 			die "cannot read \`%s': %s" "$src" "${err#cat: }"
 		}
 		[ "$(wc -c <"$in")" -eq "$sum" ] ||
+			# TRANSLATORS: the reason in "cannot read `%s': %s",
+			# of a folder whose drivers changed while they were
+			# read.
 			die "cannot read \`%s': %s" "$src" "$(_ 'it changed while it was read')"
 	fi
 elif [ "$kind" = driver ]; then
@@ -574,7 +641,11 @@ for line in $found; do
 	i=$((i + 1))
 	if [ "$size" -gt "$max" ]; then
 		# shellcheck disable=SC2059 # the format is ours, translated
-		said=": $(printf "$(_ 'at %s bytes it is larger than any driver (%s bytes at most)')" \
+		# TRANSLATORS: the reason in "no firmware in `%s': %s", of
+		# SOURCE itself, a file too large to be a driver; its size,
+		# and the largest a driver may have.
+		said=": $(printf "$(__ 'at %s byte it is larger than any driver (%s bytes at most)' \
+			'at %s bytes it is larger than any driver (%s bytes at most)' "$size")" \
 			"$size" "$max")"
 		status=1 isize=0
 	elif [ -n "$reports" ]; then
@@ -602,10 +673,22 @@ for line in $found; do
 	esac
 	case $said in *"No space left on device"*) full "${said##*: }" ;; esac
 	none=$((none + 1))
-	[ "$none" -gt "$few" ] || say "no firmware in \`%s': %s" "$path" "${said#*: }" >&2
+	# The one after the first few waits: said if it is the last.
+	if [ "$none" -le "$few" ]; then
+		# TRANSLATORS: a driver's path; tovrin-fw's reason, in
+		# English, or the message "at %s bytes it is larger ...".
+		say "no firmware in \`%s': %s" "$path" "${said#*: }" >&2
+	elif [ "$none" -eq $((few + 1)) ]; then
+		next=$path next_said=${said#*: }
+	fi
 done
 IFS=' '
-[ "$none" -le "$few" ] || say "%s more drivers hold no firmware" "$((none - few))" >&2
+if [ "$none" -eq $((few + 1)) ]; then
+	say "no firmware in \`%s': %s" "$next" "$next_said" >&2
+elif [ "$none" -gt "$few" ]; then
+	sayn "%s more driver holds no firmware" "%s more drivers hold no firmware" \
+		"$((none - few))" "$((none - few))" >&2
+fi
 found=$((n - none))
 [ "$kind" != driver ] || found=$((1 - none))
 if [ "$found" -eq 0 ]; then
@@ -617,7 +700,9 @@ if [ "$found" -eq 0 ]; then
 	elif [ $((n + out)) -eq 1 ]; then
 		die "the one driver in \`%s' holds no firmware" "$src"
 	fi
-	die "none of the %s drivers in \`%s' holds the firmware" "$((n + out))" "$src"
+	dien "the %s driver in \`%s' holds no firmware" \
+		"none of the %s drivers in \`%s' holds the firmware" \
+		"$((n + out))" "$((n + out))" "$src"
 fi
 
 # One image is all of $tmp/img, which may be no larger than a driver: the
@@ -639,13 +724,20 @@ if [ "$found" -gt 1 ] && [ "$(printf '%s' "$images" | cut -f3 | sort -u | wc -l)
 		j=0
 		printf '%s' "$images" | while IFS="$tab" read -r i path sum; do
 			j=$((j + 1))
-			if [ "$j" -le "$few" ]; then
+			if [ "$j" -le "$(told "$found")" ]; then
+				bytes=$(wc -c <"$tmp/$i.img" | tr -d ' ')
 				# shellcheck disable=SC2059 # the format is ours, translated
-				printf "    $(_ '%s: %s bytes, sha256 %s')\n" "$path" \
-					"$(wc -c <"$tmp/$i.img" | tr -d ' ')" "$sum"
+				# TRANSLATORS: under "the drivers in `%s' hold
+				# different images:", a driver's path, its
+				# image's size and the image's SHA-256.
+				printf "    $(__ '%s: %s byte, sha256 %s' '%s: %s bytes, sha256 %s' "$bytes")\n" \
+					"$path" "$bytes" "$sum"
 			elif [ "$j" -eq $((few + 1)) ]; then
 				# shellcheck disable=SC2059 # the format is ours, translated
-				printf "    $(_ 'and %s more')\n" $((found - few))
+				# TRANSLATORS: under the first three images'
+				# lines, how many more images there are; %s is
+				# a number of at least 2.
+				printf "    $(__ 'and %s more' 'and %s more' $((found - few)))\n" $((found - few))
 			fi
 		done
 		case $kind in
@@ -662,7 +754,8 @@ if [ "$found" -eq 1 ]; then
 else
 	path=${path%"$tab"*} image=$tmp/$i.img
 fi
-[ "$found" -eq 1 ] || say "%s drivers in \`%s' hold the same image" "$found" "$src"
+[ "$found" -eq 1 ] || sayn "%s driver in \`%s' holds the same image" \
+	"%s drivers in \`%s' hold the same image" "$found" "$found" "$src"
 if [ "$kind" = driver ]; then
 	say "using \`%s'" "$path"
 else
@@ -720,8 +813,11 @@ read_by_loader() {
 	return 1
 }
 if read_by_loader; then
+	# TRANSLATORS: %s is a command.
 	say "next: plug the modem in (again), and see as root: %s" "dmesg | grep -i firmware"
 else
+	# TRANSLATORS: the firmware folder given; a command to install the
+	# image where the loader reads it.
 	say "next: the kernel's firmware loader does not read \`%s': on the modem's computer, as root, %s, then plug the modem in (again)" \
 		"$dir" "install -D -m 0644 $target /lib/firmware/tovrin-fw.bin"
 fi

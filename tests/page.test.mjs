@@ -71,6 +71,13 @@ function inputs() {
 	// Beside one too large: the real driver, and one without firmware.
 	tree('beside', {'A/CnxEtU.sys': at('over.sys'), 'B/CnxEtU.sys': sample});
 	tree('overnofw', {'A/CnxEtU.sys': at('over.sys'), 'B/CnxEtU.sys': c});
+	// Beside the real one, as many too large as are said whole (4), and
+	// summed up (5, 8).
+	for (const count of [4, 5, 8]) {
+		tree(`big${count}`, {'R/CnxEtU.sys': sample, ...Object.fromEntries(
+			Array.from({length: count}, (_, i) =>
+				[`${i + 1}/CnxEtU.sys`, at('over.sys')]))});
+	}
 	// Drivers that come to more than one at a time but within a package,
 	// more than any package, and one of no whole number of 64 KiB.
 	const zeros = sized('z8', 8 << 20);
@@ -102,6 +109,10 @@ function inputs() {
 		writeFileSync(at(`cut.${kind}`),
 			whole.subarray(0, Math.floor(whole.length * 0.6)));
 	}
+	// A self-extracting cabinet whose cabinet states 65535 files.
+	const setup = readFileSync(join(EXAMPLES, 'vendor', 'setup-cab.exe'));
+	setup.writeUInt16LE(0xffff, setup.indexOf('MSCF') + 28);
+	writeFileSync(at('bad-setup.exe'), setup);
 	for (const name of ['noise', 'zeros', 'less.sys', 'empty', 'z8', 'odd.sys'])
 		rmSync(at(name));
 	writeFileSync(at('made'), '');
@@ -229,6 +240,9 @@ function check(file, got, says, want, more = {}) {
 	for (const line of [says].flat())
 		assert.ok(got.text.includes(line), `${file}: does not say: ${line}\n${
 			got.text}`);
+	for (const line of [more.not || []].flat())
+		assert.ok(!got.text.includes(line), `${file}: says: ${line}\n${
+			got.text}`);
 	const wanted = want.map((name) => readFileSync(at(name)));
 	assert.deepEqual(got.saved.map((s) => Buffer.from(s.base64, 'base64')),
 		wanted, `${file}: saved other images`);
@@ -309,11 +323,33 @@ const rows = [
 	['cut.cab', "`cut.cab' is damaged or cut short (7-Zip: Unexpected end " +
 		'of archive; Data Error', []],
 	['cut.7z', 'it is damaged or cut short: fetch or copy it again', []],
+	// 7-Zip's words name the file as the reader chose it.
+	['bad-setup.exe', "`bad-setup.exe' is damaged or cut short (7-Zip: " +
+		'Open ERROR: Cannot open the file as [Cab] archive; Headers Error)', [],
+	{not: '/in/'}],
 	// In other languages: the page's own words translated, tovrin-fw's
 	// and the locator's quoted as they are.
 	['EXAMPLES/vendor/driver.zip', [vendor, 'tovrin-fw.bin speichern',
 		'Als Nächstes, auf dem Rechner des Modems'], ['image.bin'],
 	{lang: 'de', bytes: 'Bytes'}],
+	// Counts in the forms of each language: the line itself where a sum
+	// would stand for one.
+	['big4.zip', "`4/CnxEtU.sys' in `big4.zip' is 16777217 bytes, more " +
+		'than any driver (16777216): left out', ['image.bin']],
+	['big5.zip', "2 more CnxEtU.sys in `big5.zip' are larger than any " +
+		'driver: left out', ['image.bin']],
+	['big8.zip', "5 more CnxEtU.sys in `big8.zip' are larger than any " +
+		'driver: left out', ['image.bin']],
+	['big5.zip', '2 weitere CnxEtU.sys in „big5.zip“ sind größer als jeder ' +
+		'Treiber: ausgelassen', ['image.bin'], {lang: 'de', bytes: 'Bytes'}],
+	['big8.zip', '5 weitere CnxEtU.sys in „big8.zip“ sind größer als jeder ' +
+		'Treiber: ausgelassen', ['image.bin'], {lang: 'de', bytes: 'Bytes'}],
+	['big4.zip', '„4/CnxEtU.sys” w „big4.zip” ma 16777217 bajtów', ['image.bin'],
+		{lang: 'pl', bytes: 'bajtów'}],
+	['big5.zip', '2 kolejne pliki CnxEtU.sys w „big5.zip” są większe', ['image.bin'],
+		{lang: 'pl', bytes: 'bajtów'}],
+	['big8.zip', '5 kolejnych plików CnxEtU.sys w „big8.zip” jest większych',
+		['image.bin'], {lang: 'pl', bytes: 'bajtów'}],
 	['heavy.zip', 'les 5 pilotes de «\u00a0heavy.zip\u00a0» font 83886080 ' +
 		'octets en tout', [], {lang: 'fr'}],
 	['nofw.zip', ['jedyny sterownik w „nofw.zip” nie zawiera firmware',

@@ -10,6 +10,7 @@ bats_require_minimum_version 1.5.0
 setup_file() {
 	mkdir "$BATS_FILE_TMPDIR/locale" "$BATS_FILE_TMPDIR/sources"
 	localedef -i de_DE -f UTF-8 "$BATS_FILE_TMPDIR/locale/de_DE.UTF-8"
+	localedef -i pl_PL -f UTF-8 "$BATS_FILE_TMPDIR/locale/pl_PL.UTF-8"
 	cd "$BATS_FILE_TMPDIR/sources"
 	tail -c +$((0x6a0 + 1)) "$EXAMPLES/sample-driver.sys" | head -c 4400 >image
 	# Two drivers with one image, two with different ones (a byte of the
@@ -40,7 +41,23 @@ setup_file() {
 	cp "$EXAMPLES/sample-driver.sys" crowd/A/CnxEtU.sys
 	cp "$EXAMPLES/sample-driver.sys" many/A/CnxEtU.sys
 	for i in $(seq 100); do mkdir many/$i && cp nofw/CnxEtU.sys many/$i/; done
-	for tree in same other none nofw nofw2 big over roomy exact heavy crowd many; do (cd $tree && bsdtar -a -cf ../$tree.zip .); done
+	# Counts of alike lines that are said whole (4), and summed up (5, 8):
+	# drivers too large beside the real one, drivers without firmware, and
+	# different images; and one too large beside one without firmware.
+	for count in 4 5 8; do
+		for i in $(seq "$count"); do
+			mkdir -p big$count/$i nofw$count/$i images$count/$i
+			cp big/A/CnxEtU.sys big$count/$i/
+			cp nofw/CnxEtU.sys nofw$count/$i/
+			cp "$EXAMPLES/sample-driver.sys" images$count/$i/CnxEtU.sys
+			printf '%x' "$i" | dd of=images$count/$i/CnxEtU.sys bs=1 \
+				seek=$((0x6a0 + 99)) conv=notrunc 2>/dev/null
+		done
+		mkdir big$count/R && cp "$EXAMPLES/sample-driver.sys" big$count/R/CnxEtU.sys
+	done
+	mkdir -p overnofw/A overnofw/B
+	cp big/A/CnxEtU.sys overnofw/A/ && cp nofw/CnxEtU.sys overnofw/B/
+	for tree in same other none nofw nofw2 big over roomy exact heavy crowd many overnofw; do (cd $tree && bsdtar -a -cf ../$tree.zip .); done
 	# The driver as a link to a file it must never read.
 	ln -s /etc/shadow link && bsdtar -cf link.tar -s '/^link$/CnxEtU.sys/' link
 	# The vendor's package and a folder where only their owner may read
@@ -143,6 +160,21 @@ german() {
 	LOCPATH=$BATS_FILE_TMPDIR/locale LC_ALL='' LC_MESSAGES='' LANGUAGE='' \
 		LANG=de_DE.UTF-8 "$@"
 }
+polish() {
+	LOCPATH=$BATS_FILE_TMPDIR/locale LC_ALL='' LC_MESSAGES='' LANGUAGE='' \
+		LANG=pl_PL.UTF-8 "$@"
+}
+# A bsdtar that fails with six reasons.
+reasons() {
+	mkdir -p reasons
+	printf '#!/bin/sh
+for i in 1 2 3 4 5 6; do echo "bsdtar: reason $i" >&2; done
+exit 1
+' \
+		>reasons/bsdtar
+	chmod +x reasons/bsdtar
+	PATH=$PWD/reasons:$PATH "$@"
+}
 no_gettext() {
 	mkdir -p nogettext
 	ln -sf /usr/bin/* nogettext/
@@ -177,7 +209,7 @@ exec /usr/bin/bsdtar "$@"' >full/bsdtar
 # install STATUS INSTALLED SAYS WITH ARGS: one run, made as WITH says;
 # INSTALLED is the file that fw/tovrin-fw.bin must then equal, "link" for
 # the link left there, or "none" for no fw/ (nor a/).  SAYS must stand in
-# its output, or be all of it after a "=" (with \n for each line end);
+# its output, or be all of it after a "=" (\n for each line end in both);
 # nothing else is left in fw/ nor in TMPDIR.  WITH may give words to its
 # way.  Whatever the package, the output stays a few short lines, all the
 # installer's own.
@@ -193,7 +225,8 @@ install() {
 	case $says in
 	=*) [ "$output" = "$(printf '%b' "${says#=}")" ] ||
 		{ echo "$*: says not just: $says: $output"; return 1; } ;;
-	*) [[ "$output" == *"$says"* ]] || { echo "$*: does not say: $says: $output"; return 1; } ;;
+	*) [[ "$output" == *"$(printf '%b' "$says")"* ]] ||
+		{ echo "$*: does not say: $says: $output"; return 1; } ;;
 	esac
 	[ -z "$(ls -A tmp)" ] || { echo "$*: left in TMPDIR: $(ls -A tmp)"; return 1; }
 	case $want in
@@ -257,7 +290,7 @@ EXAMPLES/vendor/driver.zip|1|none|no room in \`$TMPDIR' (TMPDIR) to unpack|full_
 EXAMPLES/vendor/driver.zip|1|none|kein Platz in „$TMPDIR“ (TMPDIR), um|german full_tmpdir 8k
 heavy.zip|1|none|=tovrin-fw-install: the 5 drivers in \`heavy.zip' come to 83886080 bytes, more than any package's drivers (67108864): refused|small_files
 heavy|1|none|the 5 drivers in \`heavy' come to 83886080 bytes
-crowd.zip|0|image|1 more CnxEtU.sys in \`crowd.zip' are larger than any driver: left out|small_files
+crowd.zip|0|image|\`4/CnxEtU.sys' in \`crowd.zip' is 16777217 bytes, more than any driver (16777216): left out|small_files
 EXAMPLES/vendor/driver.zip|1|none|=tovrin-fw-install: no firmware in \`Driver/WinXP/CnxEtU.sys': as a reader\ntovrin-fw-install: the one driver in \`$EXAMPLES/vendor/driver.zip' holds no firmware|reader_checked
 same|1|none|=tovrin-fw-install: no firmware in \`A/CnxEtU.sys': as a reader\ntovrin-fw-install: no firmware in \`B/cnxetu.sys': as a reader\ntovrin-fw-install: none of the 2 drivers in \`same' holds the firmware|reader_checked
 private/driver.zip|0|image|using \`Driver/WinXP/CnxEtU.sys' from \`private/driver.zip'
@@ -265,6 +298,26 @@ private/same|0|image|2 drivers in \`private/same' hold the same image
 mine.7z|0|image|using \`Driver/WinXP/CnxEtU.sys' from \`mine.7z'
 EXAMPLES/vendor/driver.zip|1|none|=tovrin-fw-install: tovrin-fw was stopped while reading \`$EXAMPLES/vendor/driver.zip' (SIGXCPU): it is damaged or made to harm; fetch or copy it again|spinning
 EXAMPLES/vendor/driver.zip|1|none|=tovrin-fw-install: bsdtar was stopped while reading \`$EXAMPLES/vendor/driver.zip' (dd: memory exhausted by input buffer of size 1572864000 bytes (1.5 GiB)): it is damaged or made to harm; fetch or copy it again|hungry
+big4|0|image|tovrin-fw-install: \`1/CnxEtU.sys' in \`big4' is 16777217 bytes, more than any driver (16777216): left out\ntovrin-fw-install: \`2/CnxEtU.sys' in \`big4' is 16777217 bytes, more than any driver (16777216): left out\ntovrin-fw-install: \`3/CnxEtU.sys' in \`big4' is 16777217 bytes, more than any driver (16777216): left out\ntovrin-fw-install: \`4/CnxEtU.sys' in \`big4' is 16777217 bytes, more than any driver (16777216): left out\ntovrin-fw-install: using \`R/CnxEtU.sys' from \`big4'
+big5|0|image|tovrin-fw-install: 2 more CnxEtU.sys in \`big5' are larger than any driver: left out
+big8|0|image|tovrin-fw-install: \`3/CnxEtU.sys' in \`big8' is 16777217 bytes, more than any driver (16777216): left out\ntovrin-fw-install: 5 more CnxEtU.sys in \`big8' are larger than any driver: left out
+big5|0|image|2 weitere CnxEtU.sys in „big5“ sind größer als jeder Treiber: ausgelassen|german
+big8|0|image|5 weitere CnxEtU.sys in „big8“ sind größer als jeder Treiber: ausgelassen|german
+big4|0|image|„4/CnxEtU.sys” w „big4” ma 16777217 bajtów, więcej niż jakikolwiek sterownik (16777216): pominięty\ntovrin-fw-install: używam|polish
+big5|0|image|2 kolejne pliki CnxEtU.sys w „big5” są większe niż jakikolwiek sterownik: pominięte|polish
+big8|0|image|5 kolejnych plików CnxEtU.sys w „big8” jest większych niż jakikolwiek sterownik: pominięte|polish
+nofw4|1|none|=tovrin-fw-install: no firmware in \`1/CnxEtU.sys': file is not a DOS executable\ntovrin-fw-install: no firmware in \`2/CnxEtU.sys': file is not a DOS executable\ntovrin-fw-install: no firmware in \`3/CnxEtU.sys': file is not a DOS executable\ntovrin-fw-install: no firmware in \`4/CnxEtU.sys': file is not a DOS executable\ntovrin-fw-install: none of the 4 drivers in \`nofw4' holds the firmware
+nofw5|1|none|=tovrin-fw-install: no firmware in \`1/CnxEtU.sys': file is not a DOS executable\ntovrin-fw-install: no firmware in \`2/CnxEtU.sys': file is not a DOS executable\ntovrin-fw-install: no firmware in \`3/CnxEtU.sys': file is not a DOS executable\ntovrin-fw-install: 2 more drivers hold no firmware\ntovrin-fw-install: none of the 5 drivers in \`nofw5' holds the firmware
+nofw8|1|none|tovrin-fw-install: 5 more drivers hold no firmware\ntovrin-fw-install: none of the 8 drivers
+nofw5|1|none|2 weitere Treiber ohne Firmware\ntovrin-fw-install: keiner der 5 Treiber in „nofw5“ enthält die Firmware|german
+nofw8|1|none|5 weitere Treiber ohne Firmware|german
+nofw5|1|none|2 kolejne sterowniki nie zawierają firmware\ntovrin-fw-install: żaden z 5 sterowników w „nofw5” nie zawiera firmware|polish
+nofw8|1|none|5 kolejnych sterowników nie zawiera firmware|polish
+overnofw|1|none|none of the 2 drivers in \`overnofw' holds the firmware
+images4|1|none|    4/CnxEtU.sys: 4400 bytes, sha256
+images5|1|none|    and 2 more
+images8|1|none|    i 5 kolejnych|polish
+EXAMPLES/vendor/driver.zip|1|none|=tovrin-fw-install: \`$EXAMPLES/vendor/driver.zip' is damaged or cut short (bsdtar: reason 1; bsdtar: reason 2; bsdtar: reason 3; 3 more): fetch or copy it again|reasons
 many.zip|0|image|=tovrin-fw-install: no firmware in \`1/CnxEtU.sys': file is not a DOS executable\ntovrin-fw-install: no firmware in \`10/CnxEtU.sys': file is not a DOS executable\ntovrin-fw-install: no firmware in \`100/CnxEtU.sys': file is not a DOS executable\ntovrin-fw-install: 97 more drivers hold no firmware\ntovrin-fw-install: using \`A/CnxEtU.sys' from \`many.zip'\nfound firmware in \`A/CnxEtU.sys' at offset 0x6a0\ntovrin-fw-install: installed \`fw/tovrin-fw.bin'\ntovrin-fw-install: next: the kernel's firmware loader does not read \`fw': on the modem's computer, as root, install -D -m 0644 fw/tovrin-fw.bin /lib/firmware/tovrin-fw.bin, then plug the modem in (again)
 EOF
 }

@@ -24,28 +24,42 @@ const sevenZip = (name) => readFileSync(join(modules, '7z-wasm', name));
 // An HTML parser reads every line end as LF: so must the hashes below.
 const lf = (text) => text.replace(/\r\n?/g, '\n');
 
-// A catalog's messages, {msgid: msgstr}, and its language's name in
-// itself (the header's X-Language-Name).  The build merged it with the
-// page's messages alone, and checked that each is translated.
+// A catalog's messages, {msgid: msgstr}, a message with a count as
+// {msgid: [msgstr[0], msgstr[1], ...]}; its language's name in itself (the
+// header's X-Language-Name); and its rule for the forms (Plural-Forms),
+// the text of a function.  The build merged it with the page's messages
+// alone, and checked that each is translated.
 function catalog(file) {
 	const messages = {};
 	let entry = {};
 	let field = null;
 	const done = () => {
 		if (entry.msgid !== undefined)
-			messages[entry.msgid] = entry.msgstr;
+			messages[entry.msgid] = entry.forms || entry.msgstr;
 		entry = {};
 	};
+	const set = (key, text) => {
+		const form = /^msgstr\[(\d+)\]$/.exec(key);
+		if (form)
+			(entry.forms ||= [])[form[1]] = text;
+		else
+			entry[key] = text;
+	};
+	let key = null;
 	for (const line of readFileSync(file, 'utf8').split('\n')) {
-		const m = /^(msgid|msgstr) (".*")$/.exec(line);
+		const m = /^(msgid|msgid_plural|msgstr(?:\[\d+\])?) (".*")$/.exec(line);
 		if (m && m[1] === 'msgid')
 			done();
-		if (m)
-			entry[field = m[1]] = JSON.parse(m[2]);
-		else if (/^"/.test(line) && field)
-			entry[field] += JSON.parse(line);
-		else
-			field = null;
+		if (m) {
+			key = m[1];
+			field = JSON.parse(m[2]);
+			set(key, field);
+		} else if (/^"/.test(line) && key) {
+			field += JSON.parse(line);
+			set(key, field);
+		} else {
+			key = null;
+		}
 	}
 	done();
 	const header = messages[''];
@@ -53,18 +67,31 @@ function catalog(file) {
 	const name = /^X-Language-Name: (.*)$/m.exec(header)?.[1];
 	if (!name)
 		throw new Error(`${file}: no X-Language-Name in its header`);
+	// The rule is C's syntax, which is JavaScript's too; anything else
+	// than a count, numbers and operators would be code of the catalog's
+	// in the page, which runs none.
+	const rule = /^Plural-Forms: *nplurals=\d+; *plural=(.*?);?$/m.exec(header)?.[1];
+	if (!rule || !/^[n\d\s()?:%<>=!&|+*/-]+$/.test(rule))
+		throw new Error(`${file}: no Plural-Forms rule of n alone in its header`);
 	// The page reads <code> and <strong> in a translation as markup, as
 	// in the English, and nothing else.
 	const tags = (text) => (text.match(/<[^>]*>/g) || []).join();
 	for (const [id, text] of Object.entries(messages)) {
-		if (tags(id) !== tags(text))
-			throw new Error(`${file}: other markup than the English's in ` +
-				`the translation of: ${id}`);
+		for (const form of [text].flat()) {
+			if (tags(id) !== tags(form))
+				throw new Error(`${file}: other markup than the English's in ` +
+					`the translation of: ${id}`);
+		}
 	}
-	return {name, messages};
+	return {name, messages, plural: `(n) => Number(${rule})`};
 }
 const languages = Object.fromEntries(catalogs.map((file) =>
 	[basename(file, '.po'), catalog(file)]));
+// Each language's rule for the forms, as code of the page's own script.
+const plurals = `{${Object.entries(languages).map(([code, l]) =>
+	`${JSON.stringify(code)}: ${l.plural}`).join(', ')}}`;
+for (const l of Object.values(languages))
+	delete l.plural;
 // The messages as a JSON data block, which no engine runs as a script:
 // parsed when the page starts, they cost it nothing measurable, where
 // beside the base64 in a script they made it ready a third later.  In
@@ -77,7 +104,8 @@ const scripts = [
 	`const WASM = ${JSON.stringify({
 		sevenZip: sevenZip('7zz.wasm').toString('base64'),
 		locator: readFileSync(locator).toString('base64'),
-	})};\nconst WORKER = ${JSON.stringify(worker)};`,
+	})};\nconst WORKER = ${JSON.stringify(worker)};\n` +
+		`const PLURALS = ${plurals};`,
 	source('page.js'),
 ];
 const style = source('page.css');

@@ -27,6 +27,7 @@
 	// speaks, until the reader picks another.  English is the messages'
 	// own.
 	let messages = {};
+	let plural = (n) => (n === 1 ? 0 : 1);
 	const names = {en: 'English', ...Object.fromEntries(Object.entries(
 		LANGUAGES).map(([code, l]) => [code, l.name]))};
 	function preferred() {
@@ -40,14 +41,25 @@
 
 	// A message in the reader's language, each %s filled in turn; an
 	// argument that is a message, [format, ...args], is put in it first.
+	// A format [singular, plural] takes the form that its first argument,
+	// a count, asks for by the language's rule.
 	function t(format, ...args) {
+		let text = messages[format] || format;
+		if (Array.isArray(format)) {
+			const forms = messages[format[0]];
+			text = Array.isArray(forms) ? forms[plural(Number(args[0]))] :
+				format[Number(args[0]) === 1 ? 0 : 1];
+			args = args.slice(1);
+		}
 		let i = 0;
-		return (messages[format] || format).replace(/%s/g, () => {
+		return text.replace(/%s/g, () => {
 			const arg = args[i++];
 			return Array.isArray(arg) ? t(...arg) : String(arg);
 		});
 	}
 	const m = (format, ...args) => [format, ...args];
+	const tn = (singular, plural, count, ...args) =>
+		t([singular, plural], count, ...args);
 	const say = (message) => (Array.isArray(message) ? t(...message) :
 		message);
 
@@ -110,8 +122,8 @@
 		if (lines.length <= 3)
 			return paragraphs(lines);
 		return [element('details', {className: 'skipped'},
-			element('summary', {}, t('%s drivers hold no firmware',
-				lines.length)),
+			element('summary', {}, tn('%s driver holds no firmware',
+				'%s drivers hold no firmware', lines.length, lines.length)),
 			element('pre', {}, lines.join('\n')))];
 	}
 
@@ -129,7 +141,9 @@
 		return element('div', {className: 'image'},
 			element('p', {}, `found firmware in \`${found.path}' at offset ${
 				hex(found.offset)}`),
-			element('p', {}, t('%s bytes, SHA-256', found.image.length), ' ',
+			// TRANSLATORS: the image's size; its SHA-256 follows.
+			element('p', {}, tn('%s byte, SHA-256', '%s bytes, SHA-256',
+				found.image.length, found.image.length), ' ',
 				element('span', {className: 'sum'}, found.sum)),
 			element('p', {}, element('a', {className: 'save', href: found.url,
 				download: 'tovrin-fw.bin'}, label)));
@@ -144,6 +158,7 @@
 						"where the kernel's firmware loader looks for it:"),
 					command('install -D -m 0644 tovrin-fw.bin ' +
 						'/lib/firmware/tovrin-fw.bin'),
+					// TRANSLATORS: a file name; a command.
 					...(several ? [element('p', {}, t('The browser may save ' +
 						'a second file under another name, such as %s: ' +
 						'install it under the name tovrin-fw.bin all the ' +
@@ -170,6 +185,7 @@
 		}
 		const several = r.images.length > 1;
 		const images = r.images.map((found) => image(found, several ?
+			// TRANSLATORS: %s is the driver's path in the package.
 			t('Save tovrin-fw.bin from %s', found.path) :
 			t('Save tovrin-fw.bin')));
 		if (several)
@@ -177,8 +193,9 @@
 				'different images: save the one for the newest Windows that ' +
 				'its folder names', name)));
 		else if (r.found > 1)
-			result.append(element('p', {}, t("%s drivers in `%s' hold the " +
-				'same image', r.found, name)));
+			result.append(element('p', {}, tn("%s driver in `%s' holds the " +
+				'same image', "%s drivers in `%s' hold the same image", r.found,
+			r.found, name)));
 		const first = result.firstChild || images[0];
 		first.tabIndex = -1;
 		result.append(...images, next(several), ...notes,
@@ -200,6 +217,7 @@
 	// Everything the page says, in the language code names.
 	function speak(code) {
 		messages = LANGUAGES[code]?.messages || {};
+		plural = PLURALS[code] || ((n) => (n === 1 ? 0 : 1));
 		document.documentElement.lang = code;
 		for (const [e, english] of texts)
 			e.replaceChildren(...markup(t(english)));
@@ -250,6 +268,8 @@
 		const fail = (why) => {
 			if (w !== worker)
 				return;
+			// TRANSLATORS: the file's name; the browser's reason, in English,
+			// or "the worker stopped".
 			tell(() => show(file.name, {refusal: m("cannot read `%s': %s",
 				file.name, why)}));
 			finish('done');
@@ -293,6 +313,7 @@
 		finish('ready');
 		const from = chosen;
 		shown = () => result.appendChild(element('p', {},
+			// TRANSLATORS: %s is the file's name.
 			t("Stopped: nothing was taken from `%s'.", from)));
 		shown();
 		input.focus();

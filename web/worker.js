@@ -28,6 +28,10 @@ const post = (message, transfer) => postMessage(message, transfer || []);
 // What the page says, as [format, ...args]: the page puts it in the
 // reader's language; an argument may be such a message itself.
 const m = (format, ...args) => [format, ...args];
+// A message with a count: its form is chosen by the count, COUNT, in the
+// reader's language.
+const np = (singular, plural, count, ...args) =>
+	[[singular, plural], count, ...args];
 
 // Progress, at most ten times a second.
 let shown = 0;
@@ -62,6 +66,7 @@ function copy(file) {
 				return resolve(bytes.subarray(0, size));
 			bytes.set(new Uint8Array(part), size);
 			size += part.byteLength;
+			// TRANSLATORS: %s is the file's name.
 			step(m('Reading %s', file.name), size, file.size);
 			post({more: size});
 		};
@@ -174,10 +179,14 @@ async function sevenZip(source, args, setup) {
 	return {fs, status, out, err};
 }
 
-// 7-Zip's reasons, on one line.
+// 7-Zip's reasons, on one line, less those that only name the file by
+// the worker's own path for it, /in/pkg.
 function why(err) {
 	return err.filter((l) => l && l !== 'ERRORS:' &&
-		l !== 'ERROR: /in/pkg').map((l) => l.replace(/^ERROR: /, '')).join('; ') ||
+		!/^(ERROR: )?\/in\/pkg( : \/in\/pkg)?$/.test(l))
+		.map((l) => l.replace(/^ERROR: /, '')).join('; ') ||
+		// TRANSLATORS: a reason, in "`%s' is damaged or cut short (7-Zip:
+		// %s)"; "it" is 7-Zip.
 		m('it could not read the package through');
 }
 
@@ -230,8 +239,12 @@ function locate(bytes) {
 // The file itself as the driver, read only within the bound.
 function itself(source) {
 	if (sizeOf(source) > MAX)
-		return {tooLarge: m('at %s bytes it is larger than any driver (%s ' +
-			'bytes at most)', sizeOf(source), MAX)};
+		// TRANSLATORS: a reason, in "`%s' is neither a package that 7-Zip can
+		// read nor a driver: %s"; the file's size, and the largest a driver
+		// may have.
+		return {tooLarge: np('at %s byte it is larger than any driver (%s ' +
+			'bytes at most)', 'at %s bytes it is larger than any driver (%s ' +
+			'bytes at most)', sizeOf(source), sizeOf(source), MAX)};
 	return locator().then(() => locate(read(source)));
 }
 
@@ -249,7 +262,8 @@ async function sha256(images) {
 			sums[Number(m[2])] = m[1];
 	}
 	if (sums.filter(Boolean).length !== images.length)
-		throw new Error('7-Zip computed no SHA-256');
+		// TRANSLATORS: a reason, in "cannot read `%s': %s".
+		throw {words: m('7-Zip computed no SHA-256')};
 	return sums;
 }
 
@@ -281,6 +295,7 @@ async function unpack(source, name, skip, stated) {
 				}
 				written += length;
 				held += length;
+				// TRANSLATORS: %s is the package file's name.
 				step(m('Unpacking CnxEtU.sys from %s', name), written, stated);
 			}
 			return write(stream, buffer, offset, length, position, canOwn);
@@ -316,6 +331,7 @@ async function drivers(source, name, entries) {
 	let n = 0;
 	let taken = 0;
 	let stated = 0;
+	const large = [];
 	for (const e of entries) {
 		if (!DRIVER.test(e.Path))
 			continue;
@@ -328,9 +344,10 @@ async function drivers(source, name, entries) {
 			skip.push(e);
 		} else if (size(e) > MAX) {
 			n++;
-			if (++over <= FEW)
-				notes.push(m("`%s' in `%s' is %s bytes, more than any driver " +
-					'(%s): left out', path, name, size(e), MAX));
+			if (++over <= FEW + 1)
+				large.push(np("`%s' in `%s' is %s byte, more than any driver " +
+					'(%s): left out', "`%s' in `%s' is %s bytes, more than any " +
+					'driver (%s): left out', size(e), path, name, size(e), MAX));
 			skip.push(e);
 		} else {
 			n++;
@@ -338,18 +355,23 @@ async function drivers(source, name, entries) {
 			stated += size(e);
 		}
 	}
-	if (over > FEW)
-		notes.push(m("%s more CnxEtU.sys in `%s' are larger than any driver: " +
-			'left out', over - FEW, name));
+	// The first few said, then how many more; where that would stand for
+	// one, that one is said instead.
+	notes.push(...large.slice(0, over > FEW + 1 ? FEW : FEW + 1));
+	if (over > FEW + 1)
+		notes.push(np("%s more CnxEtU.sys in `%s' is larger than any driver: " +
+			'left out', "%s more CnxEtU.sys in `%s' are larger than any " +
+			'driver: left out', over - FEW, over - FEW, name));
 	if (n === 0)
 		return {n, notes};
 	if (taken === 0)
 		return {refusal: m("no CnxEtU.sys in `%s' is small enough to be a " +
 			'driver', name), notes};
 	if (stated > TOTAL)
-		return {refusal: m("the %s drivers in `%s' come to %s bytes, more " +
-			"than any package's drivers (%s): refused", taken, name, stated,
-		TOTAL), notes};
+		return {refusal: np("the %s driver in `%s' comes to %s bytes, more " +
+			"than any package's drivers (%s): refused", "the %s drivers in " +
+			"`%s' come to %s bytes, more than any package's drivers (%s): " +
+			'refused', taken, taken, name, stated, TOTAL), notes};
 
 	await locator();
 	const got = await unpack(source, name, skip, stated);
@@ -365,7 +387,8 @@ async function drivers(source, name, entries) {
 	if (hits.length === 0)
 		return {refusal: n === 1 ?
 			m("the one driver in `%s' holds no firmware", name) :
-			m("none of the %s drivers in `%s' holds the firmware", n, name),
+			np("the %s driver in `%s' holds no firmware", "none of the %s " +
+				"drivers in `%s' holds the firmware", n, n, name),
 		notes, skipped};
 	const sums = await sha256(hits.map((h) => h.image));
 	const images = [];
@@ -381,14 +404,18 @@ async function run(file) {
 	let source = file;
 	if (!readable(file)) {
 		if (file.size > COPY_MAX)
-			return {refusal: m("this browser lets the page read `%s' only by " +
-				'copying it whole, and at %s bytes it is larger than the ' +
+			return {refusal: np("this browser lets the page read `%s' only by " +
+				'copying it whole, and at %s byte it is larger than the ' +
 				'page copies (%s): open the page in Firefox or Chromium, or ' +
-				'choose the CnxEtU.sys taken out of it', name, file.size,
-			COPY_MAX)};
+				'choose the CnxEtU.sys taken out of it', "this browser lets " +
+				"the page read `%s' only by copying it whole, and at %s bytes " +
+				'it is larger than the page copies (%s): open the page in ' +
+				'Firefox or Chromium, or choose the CnxEtU.sys taken out of it',
+			file.size, name, file.size, COPY_MAX)};
 		step(m('Reading %s', name), 0, file.size, true);
 		source = await copy(file);
 	}
+	// TRANSLATORS: %s is the file's name.
 	step(m('Looking for CnxEtU.sys in %s', name), 0, 0, true);
 	const pkg = await list(source);
 	let r = pkg.entries ? await drivers(source, name, pkg.entries) : {};
@@ -404,19 +431,28 @@ async function run(file) {
 		return {images: [{path: name, ...self, sum}], found: 1};
 	}
 	if (damaged)
+		// TRANSLATORS: the file's name; 7-Zip's reasons, in English, or the
+		// reason "it could not read the package through".
 		r.refusal = m("`%s' is damaged or cut short (7-Zip: %s): fetch or " +
-			'copy it again', name, damaged);
+			'copy it again', name, typeof damaged === 'string' ?
+			damaged.replaceAll('/in/pkg', name) : damaged);
 	else if (pkg.notPackage && self.tooLarge)
+		// TRANSLATORS: the file's name; the reason "at %s bytes it is larger
+		// than any driver ...".
 		r.refusal = m("`%s' is neither a package that 7-Zip can read nor a " +
 			'driver: %s', name, self.tooLarge);
 	else if (pkg.notPackage)
+		// TRANSLATORS: the file's name; the locator's reason, in English.
 		r.refusal = m("`%s' is neither a package that 7-Zip can read nor a " +
 			"driver (%s); if it is the vendor's package, it is damaged or " +
 			'cut short: fetch or copy it again', name, self.reason);
 	else if (self.tooLarge)
+		// TRANSLATORS: the file's name; the reason "at %s bytes it is larger
+		// than any driver ...".
 		r.refusal = m("no CnxEtU.sys in `%s', and it is no driver itself: %s",
 			name, self.tooLarge);
 	else
+		// TRANSLATORS: the file's name; the locator's reason, in English.
 		r.refusal = m("no CnxEtU.sys in `%s', and it is no driver itself " +
 			'(%s)', name, self.reason);
 	return r;
@@ -427,8 +463,9 @@ onmessage = ({data}) => {
 		code = data.code;
 		run(data.file).then((r) => post({done: r},
 			(r.images || []).map((image) => image.image.buffer)),
+		// TRANSLATORS: the file's name; the browser's reason, in English.
 		(e) => post({done: {refusal: m("cannot read `%s': %s",
-			data.file.name, String(e.message || e))}}));
+			data.file.name, e.words || String(e.message || e))}}));
 	} else {
 		chunk(data);
 	}
