@@ -4,7 +4,8 @@
 // choose(path), which chooses a file in the page's file control; save(),
 // which clicks the page's first save control and gives the bytes that the
 // browser saved (where its driver lets a download happen: not WebKitGTK's);
-// and close().  Chromium through Playwright, Firefox through Puppeteer over
+// and close().  launch(engine, modules, language) starts a browser that
+// asks pages for language first.  Chromium through Playwright, Firefox through Puppeteer over
 // WebDriver BiDi, WebKitGTK through WebKitWebDriver; Debian's browsers, no
 // download.
 import {spawn} from 'node:child_process';
@@ -42,7 +43,7 @@ async function saved(dir) {
 	throw new Error(`nothing saved in ${dir}`);
 }
 
-async function chromium(modules) {
+async function chromium(modules, language) {
 	const {chromium: engine} =
 		createRequire(import.meta.url)(join(modules, 'playwright-core'));
 	const browser = await engine.launch({executablePath: '/usr/bin/chromium',
@@ -50,7 +51,7 @@ async function chromium(modules) {
 			'--disable-component-update', '--disable-sync', '--no-first-run']});
 	return {
 		async open(url) {
-			const page = await browser.newPage();
+			const page = await browser.newPage(language ? {locale: language} : {});
 			await page.goto(url);
 			return tab(page, (path) => page.setInputFiles('#file', path),
 				async () => {
@@ -63,7 +64,7 @@ async function chromium(modules) {
 	};
 }
 
-async function firefox(modules) {
+async function firefox(modules, language) {
 	const puppeteer =
 		createRequire(import.meta.url)(join(modules, 'puppeteer-core'));
 	const downloads = join(process.env.HOME, 'saved');
@@ -72,7 +73,8 @@ async function firefox(modules) {
 		extraPrefsFirefox: {'network.proxy.type': 0,
 			'browser.download.dir': downloads, 'browser.download.folderList': 2,
 			'browser.download.useDownloadDir': true,
-			'browser.download.always_ask_before_handling_new_types': false}});
+			'browser.download.always_ask_before_handling_new_types': false,
+			...(language ? {'intl.accept_languages': language} : {})}});
 	return {
 		async open(url) {
 			const page = await browser.newPage();
@@ -98,10 +100,14 @@ function freePort() {
 }
 
 // WebKitWebDriver speaks classic WebDriver, over plain HTTP.
-async function webkit() {
+// WebKitGTK takes its languages from the environment's.
+async function webkit(modules, language) {
 	const port = await freePort();
+	const env = {...process.env};
+	if (language)
+		env.LANGUAGE = language.replace('-', '_');
 	const driver = spawn('WebKitWebDriver', [`--port=${port}`],
-		{stdio: 'ignore'});
+		{stdio: 'ignore', env});
 	const call = async (method, path, body) => {
 		const response = await fetch(`http://127.0.0.1:${port}${path}`, {method,
 			headers: {'content-type': 'application/json'},
@@ -181,10 +187,11 @@ export function memory(engine, field = 'VmRSS') {
 	return Math.round(most);
 }
 
-export async function launch(engine, modules) {
+export async function launch(engine, modules, language) {
 	const home = mkdtempSync(join(tmpdir(), `page-${engine}-`));
 	process.env.HOME = home;
-	const browser = await {chromium, firefox, webkit}[engine](modules);
+	const browser = await {chromium, firefox, webkit}[engine](modules,
+		language);
 	return {...browser, async close() {
 		await browser.close();
 		rmSync(home, {recursive: true, force: true});

@@ -97,6 +97,8 @@ function make() {
 		writeFileSync(at(`cut.${kind}`),
 			whole.subarray(0, Math.floor(whole.length * 0.6)));
 	}
+	writeFileSync(at('padded.zip'), Buffer.concat([readFileSync(join(EXAMPLES,
+		'vendor', 'driver.zip')), Buffer.alloc(4096, 0x55)]));
 	// A self-extracting cabinet whose cabinet states 65535 files.
 	const setup = readFileSync(join(EXAMPLES, 'vendor', 'setup-cab.exe'));
 	setup.writeUInt16LE(0xffff, setup.indexOf('MSCF') + 28);

@@ -31,12 +31,13 @@ const url = pathToFileURL(PAGE).href;
 
 // Set up in the page before a file is chosen: the Blobs behind its save
 // controls, the URLs it releases, every CSP violation, the workers it
-// starts and ends, and the furthest its progress bar went.
+// starts and ends, the furthest its progress bar went, and how often it
+// moved.
 async function watch() {
 	const make = URL.createObjectURL;
 	const revoke = URL.revokeObjectURL;
 	window.watched = {blobs: {}, revoked: [], violations: [], workers: 0,
-		ended: 0, progress: 0};
+		ended: 0, progress: 0, updates: 0};
 	const {terminate} = Worker.prototype;
 	window.Worker = class extends Worker {
 		constructor(...args) {
@@ -50,6 +51,7 @@ async function watch() {
 	};
 	const progress = document.getElementById('progress');
 	new MutationObserver(() => {
+		window.watched.updates++;
 		window.watched.progress = Math.max(window.watched.progress,
 			progress.value);
 	}).observe(progress, {attributes: true});
@@ -88,7 +90,7 @@ async function seen() {
 			focus.id, violations: window.watched.violations,
 		disabled: document.getElementById('file').disabled,
 		workers: [window.watched.workers, window.watched.ended],
-		progress: window.watched.progress};
+		progress: window.watched.progress, updates: window.watched.updates};
 }
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
@@ -129,7 +131,8 @@ async function speak(tab, language) {
 		control.value = language;
 		control.dispatchEvent(new Event('change'));
 		return document.documentElement.lang;
-	}, language), language, `the page does not speak ${language}`);
+	}, language), language.replace('_', '-'),
+	`the page does not speak ${language}`);
 }
 
 // Checks what the page shows for file against the row's says, want (the
@@ -221,6 +224,8 @@ const rows = [
 	['cut.cab', "`cut.cab' is damaged or cut short (7-Zip: Unexpected end " +
 		'of archive; Data Error', []],
 	['cut.7z', 'it is damaged or cut short: fetch or copy it again', []],
+	// Data after the end, as a padded download leaves it: 7-Zip warns.
+	['padded.zip', vendor, ['image.bin']],
 	// 7-Zip's words name the file as the reader chose it.
 	['bad-setup.exe', "`bad-setup.exe' is damaged or cut short (7-Zip: " +
 		'Open ERROR: Cannot open the file as [Cab] archive; Headers Error)', [],
@@ -297,8 +302,13 @@ test(`${ENGINE}: large and hostile inputs`, async () => {
 			const sampler = setInterval(() => {
 				most = Math.max(most, memory(ENGINE));
 			}, 200);
+			const began = Date.now();
 			const got = await choose(tab, file, 120).finally(() =>
 				clearInterval(sampler));
+			// Progress at most ten times a second, and a few steps' starts.
+			const seconds = (Date.now() - began) / 1000;
+			assert.ok(got.updates <= 10 * seconds + 10, `${file}: the progress ` +
+				`moved ${got.updates} times in ${seconds} s`);
 			check(file, got, says, want);
 			assert.ok(got.text.split('\n').length < 40,
 				`${file}: a line for every driver`);
@@ -328,6 +338,12 @@ test(`${ENGINE}: one page, file after file, and cancelled`, async () => {
 				document.activeElement.id, window.watched.workers].join();
 		}), 'busy,true,cancel,1', 'while the page works, the file control is ' +
 			'not disabled, Cancel has not the focus, or a dropped file is taken');
+		// The step it is at, said again in the language chosen meanwhile.
+		await speak(tab, 'de');
+		const step = await tab.run(async () =>
+			document.getElementById('step').textContent);
+		assert.match(step, /^(Lese|Suche|Entpacke) /, 'the step is not in German');
+		await speak(tab, 'en');
 		await until(tab, 'done');
 		assert.ok((await tab.run(seen)).text.includes(vendor),
 			'a file dropped while the page worked was taken');
@@ -404,6 +420,28 @@ test(`${ENGINE}: accessible, light and dark, in two languages`, async () => {
 			} finally {
 				await tab.close();
 			}
+		}
+	}
+});
+
+// A browser that asks for a language with a region: that region's catalog
+// where the page has one, else its language's.
+test(`${ENGINE}: in the browser's own language`, async () => {
+	for (const [asked, lang, says] of [
+		['pt-BR', 'pt-BR', 'Escolha o pacote de drivers do fabricante'],
+		['de-AT', 'de', 'Wählen Sie das Treiberpaket des Herstellers'],
+	]) {
+		const own = await launch(ENGINE, NODE_MODULES, asked);
+		try {
+			const tab = await own.open(url);
+			await until(tab, 'ready');
+			const [got, chosen, text] = await tab.run(async () => [
+				document.documentElement.lang, document.getElementById('language')
+					.value, document.getElementById('drop').innerText]);
+			assert.deepEqual([got, chosen], [lang, lang.replace('-', '_')], asked);
+			assert.ok(text.includes(says), `${asked}: ${text}`);
+		} finally {
+			await own.close();
 		}
 	}
 });

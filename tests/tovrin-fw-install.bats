@@ -11,6 +11,7 @@ setup_file() {
 	mkdir "$BATS_FILE_TMPDIR/locale" "$BATS_FILE_TMPDIR/sources"
 	localedef -i de_DE -f UTF-8 "$BATS_FILE_TMPDIR/locale/de_DE.UTF-8"
 	localedef -i pl_PL -f UTF-8 "$BATS_FILE_TMPDIR/locale/pl_PL.UTF-8"
+	localedef -i pt_BR -f UTF-8 "$BATS_FILE_TMPDIR/locale/pt_BR.UTF-8"
 	cd "$BATS_FILE_TMPDIR/sources"
 	tail -c +$((0x6a0 + 1)) "$EXAMPLES/sample-driver.sys" | head -c 4400 >image
 	# Two drivers with one image, two with different ones (a byte of the
@@ -155,7 +156,7 @@ hungry() {
 	PATH=$PWD/hungry:$PATH "$@"
 }
 # In German, as a German system's LANG asks; and so asked, but without
-# gettext, as on a minimal system.
+# gettext, as on a minimal system.  In Polish, and Brazil's Portuguese.
 german() {
 	LOCPATH=$BATS_FILE_TMPDIR/locale LC_ALL='' LC_MESSAGES='' LANGUAGE='' \
 		LANG=de_DE.UTF-8 "$@"
@@ -163,6 +164,19 @@ german() {
 polish() {
 	LOCPATH=$BATS_FILE_TMPDIR/locale LC_ALL='' LC_MESSAGES='' LANGUAGE='' \
 		LANG=pl_PL.UTF-8 "$@"
+}
+brazilian() {
+	LOCPATH=$BATS_FILE_TMPDIR/locale LC_ALL='' LC_MESSAGES='' LANGUAGE='' \
+		LANG=pt_BR.UTF-8 "$@"
+}
+# The machine's /usr/lib/firmware a folder of the test's, loaded/, and
+# the loader's path parameter naming custom/.
+loader() {
+	printf '%s\n' "$PWD/custom" >param
+	# shellcheck disable=SC2016 # expanded by the inner shell
+	unshare --mount sh -c 'mount --bind "$0" /usr/lib/firmware &&
+		mount --bind "$1" /sys/module/firmware_class/parameters/path &&
+		shift && exec "$@"' "$PWD/loaded" "$PWD/param" "$@"
 }
 # A bsdtar that fails with six reasons.
 reasons() {
@@ -301,6 +315,8 @@ EXAMPLES/vendor/driver.zip|1|none|=tovrin-fw-install: bsdtar was stopped while r
 big4|0|image|tovrin-fw-install: \`1/CnxEtU.sys' in \`big4' is 16777217 bytes, more than any driver (16777216): left out\ntovrin-fw-install: \`2/CnxEtU.sys' in \`big4' is 16777217 bytes, more than any driver (16777216): left out\ntovrin-fw-install: \`3/CnxEtU.sys' in \`big4' is 16777217 bytes, more than any driver (16777216): left out\ntovrin-fw-install: \`4/CnxEtU.sys' in \`big4' is 16777217 bytes, more than any driver (16777216): left out\ntovrin-fw-install: using \`R/CnxEtU.sys' from \`big4'
 big5|0|image|tovrin-fw-install: 2 more CnxEtU.sys in \`big5' are larger than any driver: left out
 big8|0|image|tovrin-fw-install: \`3/CnxEtU.sys' in \`big8' is 16777217 bytes, more than any driver (16777216): left out\ntovrin-fw-install: 5 more CnxEtU.sys in \`big8' are larger than any driver: left out
+EXAMPLES/vendor/driver.zip|0|image|usando “Driver/WinXP/CnxEtU.sys” de “$EXAMPLES/vendor/driver.zip”|brazilian
+big5|0|image|mais 2 CnxEtU.sys em “big5” são maiores do que qualquer driver: deixados de fora|brazilian
 big5|0|image|2 weitere CnxEtU.sys in „big5“ sind größer als jeder Treiber: ausgelassen|german
 big8|0|image|5 weitere CnxEtU.sys in „big8“ sind größer als jeder Treiber: ausgelassen|german
 big4|0|image|„4/CnxEtU.sys” w „big4” ma 16777217 bajtów, więcej niż jakikolwiek sterownik (16777216): pominięty\ntovrin-fw-install: używam|polish
@@ -380,6 +396,17 @@ EOF
 	[ -d own ] && [ -z "$(ls -A own)" ] || { echo "own/ is gone or not empty"; return 1; }
 	long=$(printf '%0300d' 0)
 	install 1 none "cannot create \`a/$long'" plain --firmware-dir "a/$long" "$EXAMPLES/vendor/driver.zip"
+	# Folders the kernel's loader reads: /lib/firmware as a merged /usr
+	# names it, and the one its path parameter names.
+	[ "$(id -u)" -eq 0 ] && [ "$(readlink /lib)" = usr/lib ] &&
+		[ -f /sys/module/firmware_class/parameters/path ] &&
+		unshare --mount true 2>/dev/null || return 0
+	for dir in /usr/lib/firmware custom; do
+		rm -rf loaded custom && mkdir loaded
+		install 0 none "next: plug the modem in (again)" loader \
+			--firmware-dir "$dir" "$EXAMPLES/vendor/driver.zip" || return 1
+		cmp "${dir/#\/usr\/lib\/firmware/loaded}/tovrin-fw.bin" image
+	done
 }
 
 @test "Ctrl-C or SIGTERM while tovrin-fw runs: nothing left, and ended by that signal" {

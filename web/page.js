@@ -24,16 +24,22 @@
 	const LANGUAGES = JSON.parse($('messages').textContent);
 
 	// The reader's language: the first of the browser's list that the page
-	// speaks, until the reader picks another.  English is the messages'
-	// own.
+	// speaks, until the reader picks another; a tag with a region (pt-BR)
+	// takes that region's catalog where there is one (pt_BR), else its
+	// language's (de-AT: de).  English is the messages' own.
 	let messages = {};
 	let plural = (n) => (n === 1 ? 0 : 1);
 	const names = {en: 'English', ...Object.fromEntries(Object.entries(
 		LANGUAGES).map(([code, l]) => [code, l.name]))};
+	// A catalog's code (pt_BR) as a language tag (pt-BR).
+	const tag = (code) => code.replace('_', '-');
 	function preferred() {
-		for (const tag of navigator.languages || [navigator.language]) {
-			const code = String(tag).toLowerCase().split('-')[0];
-			if (code in names)
+		const codes = Object.keys(names);
+		for (const asked of navigator.languages || [navigator.language]) {
+			const wanted = String(asked).toLowerCase();
+			const code = codes.find((c) => tag(c).toLowerCase() === wanted) ||
+				codes.find((c) => c === wanted.split('-')[0]);
+			if (code)
 				return code;
 		}
 		return 'en';
@@ -218,7 +224,7 @@
 	function speak(code) {
 		messages = LANGUAGES[code]?.messages || {};
 		plural = PLURALS[code] || ((n) => (n === 1 ? 0 : 1));
-		document.documentElement.lang = code;
+		document.documentElement.lang = tag(code);
 		for (const [e, english] of texts)
 			e.replaceChildren(...markup(t(english)));
 		if (doing)
@@ -229,7 +235,7 @@
 		}
 	}
 	for (const [code, name] of Object.entries(names))
-		language.append(element('option', {value: code, lang: code}, name));
+		language.append(element('option', {value: code, lang: tag(code)}, name));
 	language.value = preferred();
 	speak(language.value);
 	language.addEventListener('change', () => speak(language.value));
