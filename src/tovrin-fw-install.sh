@@ -462,8 +462,9 @@ else
 	case $err in
 	*'Unrecognized archive format'*) kind=driver ;;
 	*'No space left on device'*) full "$(why)" ;;
-	# TRANSLATORS: SOURCE as given, a package file; bsdtar's reasons, in
-	# English, separated by semicolons.
+	# TRANSLATORS: SOURCE as given, a package file (say "the file `%s'"
+	# where a pronoun must agree with it); bsdtar's reasons, in English,
+	# separated by semicolons.
 	*) die "\`%s' is damaged or cut short (%s): fetch or copy it again" "$src" "$(why)" ;;
 	esac
 fi

@@ -8,9 +8,9 @@
 // asks pages for language first.  Chromium through Playwright, Firefox through Puppeteer over
 // WebDriver BiDi, WebKitGTK through WebKitWebDriver; Debian's browsers, no
 // download.
-import {spawn} from 'node:child_process';
-import {existsSync, mkdtempSync, readdirSync, readFileSync, rmSync} from
-	'node:fs';
+import {execFileSync, spawn} from 'node:child_process';
+import {existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync}
+	from 'node:fs';
 import {createRequire} from 'node:module';
 import {createServer} from 'node:net';
 import {tmpdir} from 'node:os';
@@ -100,12 +100,18 @@ function freePort() {
 }
 
 // WebKitWebDriver speaks classic WebDriver, over plain HTTP.
-// WebKitGTK takes its languages from the environment's.
+// WebKitGTK takes its languages from the locale, which must exist.
 async function webkit(modules, language) {
 	const port = await freePort();
 	const env = {...process.env};
-	if (language)
-		env.LANGUAGE = language.replace('-', '_');
+	if (language) {
+		const locale = `${language.replace('-', '_')}.UTF-8`;
+		const dir = join(process.env.HOME, 'locale');
+		mkdirSync(dir);
+		execFileSync('localedef', ['-i', locale.split('.')[0], '-f', 'UTF-8',
+			join(dir, locale)]);
+		Object.assign(env, {LOCPATH: dir, LC_ALL: locale});
+	}
 	const driver = spawn('WebKitWebDriver', [`--port=${port}`],
 		{stdio: 'ignore', env});
 	const call = async (method, path, body) => {

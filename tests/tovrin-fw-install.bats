@@ -295,7 +295,7 @@ EXAMPLES/vendor/driver.zip|1|none|=tovrin-fw-install: cannot make a folder in \`
 EXAMPLES/vendor/driver.zip|0|image|=tovrin-fw-install: verwende „Driver/WinXP/CnxEtU.sys“ aus „$EXAMPLES/vendor/driver.zip“\nfound firmware in \`Driver/WinXP/CnxEtU.sys' at offset 0x6a0\ntovrin-fw-install: „fw/tovrin-fw.bin“ installiert\ntovrin-fw-install: als Nächstes: der Firmware-Lader des Kernels liest „fw“ nicht: führen Sie auf dem Rechner des Modems als root install -D -m 0644 fw/tovrin-fw.bin /lib/firmware/tovrin-fw.bin aus, dann stecken Sie das Modem (erneut) ein|german
 EXAMPLES/vendor/driver.zip|0|image|=tovrin-fw-install: using \`Driver/WinXP/CnxEtU.sys' from \`$EXAMPLES/vendor/driver.zip'\nfound firmware in \`Driver/WinXP/CnxEtU.sys' at offset 0x6a0\ntovrin-fw-install: installed \`fw/tovrin-fw.bin'\ntovrin-fw-install: next: the kernel's firmware loader does not read \`fw': on the modem's computer, as root, install -D -m 0644 fw/tovrin-fw.bin /lib/firmware/tovrin-fw.bin, then plug the modem in (again)|no_gettext
 heavy.zip|1|none|=tovrin-fw-install: die 5 Treiber in „heavy.zip“ haben zusammen 83886080 Bytes, mehr als die Treiber jedes Pakets (67108864): abgelehnt|german
-cut.7z|1|none|=tovrin-fw-install: „cut.7z“ ist beschädigt oder unvollständig (bsdtar konnte es nicht ganz lesen): laden oder kopieren Sie es erneut|german
+cut.7z|1|none|=tovrin-fw-install: die Datei „cut.7z“ ist beschädigt oder unvollständig (bsdtar konnte sie nicht ganz lesen): laden oder kopieren Sie sie erneut|german
 EXAMPLES/vendor/driver.zip|1|none|cannot rename|mv_fails
 roomy.zip|1|none|no room in \`$TMPDIR' (TMPDIR) to unpack \`roomy.zip': |full_tmpdir 1m
 EXAMPLES/vendor/driver.zip|1|none|no room in \`$TMPDIR' (TMPDIR) to unpack|full_tmpdir 4k

@@ -431,24 +431,28 @@ async function run(file) {
 		return {images: [{path: name, ...self, sum}], found: 1};
 	}
 	if (damaged)
-		// TRANSLATORS: the file's name; 7-Zip's reasons, in English, or the
-		// reason "it could not read the package through".
+		// TRANSLATORS: the file's name (say "the file `%s'" where a pronoun
+		// must agree with it); 7-Zip's reasons, in English, or the reason
+		// "it could not read the package through".
 		r.refusal = m("`%s' is damaged or cut short (7-Zip: %s): fetch or " +
 			'copy it again', name, typeof damaged === 'string' ?
 			damaged.replaceAll('/in/pkg', name) : damaged);
 	else if (pkg.notPackage && self.tooLarge)
-		// TRANSLATORS: the file's name; the reason "at %s bytes it is larger
-		// than any driver ...".
+		// TRANSLATORS: the file's name (say "the file `%s'" where a pronoun
+		// must agree with it); the reason "at %s bytes it is larger than any
+		// driver ...".
 		r.refusal = m("`%s' is neither a package that 7-Zip can read nor a " +
 			'driver: %s', name, self.tooLarge);
 	else if (pkg.notPackage)
-		// TRANSLATORS: the file's name; the locator's reason, in English.
+		// TRANSLATORS: the file's name (say "the file `%s'" where a pronoun
+		// must agree with it); the locator's reason, in English.
 		r.refusal = m("`%s' is neither a package that 7-Zip can read nor a " +
 			"driver (%s); if it is the vendor's package, it is damaged or " +
 			'cut short: fetch or copy it again', name, self.reason);
 	else if (self.tooLarge)
-		// TRANSLATORS: the file's name; the reason "at %s bytes it is larger
-		// than any driver ...".
+		// TRANSLATORS: the file's name (say "the file `%s'" where a pronoun
+		// must agree with it); the reason "at %s bytes it is larger than any
+		// driver ...".
 		r.refusal = m("no CnxEtU.sys in `%s', and it is no driver itself: %s",
 			name, self.tooLarge);
 	else
