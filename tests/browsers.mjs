@@ -4,10 +4,12 @@
 // choose(path), which chooses a file in the page's file control; save(),
 // which clicks the page's first save control and gives the bytes that the
 // browser saved (where its driver lets a download happen: not WebKitGTK's);
-// and close().  launch(engine, modules, language) starts a browser that
-// asks pages for language first.  Chromium through Playwright, Firefox through Puppeteer over
-// WebDriver BiDi, WebKitGTK through WebKitWebDriver; Debian's browsers, no
-// download.
+// and close().  Each engine opens every page in one tab, in turn: a
+// navigation gives a fresh document, where a new tab costs a renderer's
+// start (a second and more).  launch(engine, modules, language) starts a
+// browser that asks pages for language first.  Chromium through
+// Playwright, Firefox through Puppeteer over WebDriver BiDi, WebKitGTK
+// through WebKitWebDriver; Debian's browsers, no download.
 import {execFileSync, spawn} from 'node:child_process';
 import {existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync}
 	from 'node:fs';
@@ -18,15 +20,23 @@ import {join} from 'node:path';
 
 const expression = (body, arg) => `(${body})(${JSON.stringify(arg)})`;
 
-// A tab of Playwright's or Puppeteer's, which evaluate alike.
+// A tab of Playwright's or Puppeteer's, which evaluate alike; the next
+// open() takes it over.
 function tab(page, choose, save) {
 	return {
 		page,
 		run: (body, arg) => page.evaluate(expression(body, arg)),
 		choose,
 		save,
-		close: () => page.close(),
+		close: async () => {},
 	};
+}
+
+// The page at url in the one tab, a fresh document however it was left.
+async function navigate(page, url) {
+	await page.goto('about:blank');
+	await page.goto(url);
+	return page;
 }
 
 const saveControl = 'a[download]';
@@ -49,10 +59,10 @@ async function chromium(modules, language) {
 	const browser = await engine.launch({executablePath: '/usr/bin/chromium',
 		args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
 			'--disable-component-update', '--disable-sync', '--no-first-run']});
+	const one = browser.newPage(language ? {locale: language} : {});
 	return {
 		async open(url) {
-			const page = await browser.newPage(language ? {locale: language} : {});
-			await page.goto(url);
+			const page = await navigate(await one, url);
 			return tab(page, (path) => page.setInputFiles('#file', path),
 				async () => {
 					const [download] = await Promise.all([
@@ -75,10 +85,10 @@ async function firefox(modules, language) {
 			'browser.download.useDownloadDir': true,
 			'browser.download.always_ask_before_handling_new_types': false,
 			...(language ? {'intl.accept_languages': language} : {})}});
+	const one = browser.newPage();
 	return {
 		async open(url) {
-			const page = await browser.newPage();
-			await page.goto(url);
+			const page = await navigate(await one, url);
 			return tab(page, async (path) =>
 				(await page.$('#file')).uploadFile(path), async () => {
 				rmSync(downloads, {recursive: true, force: true});
@@ -133,7 +143,7 @@ async function webkit(modules, language) {
 			await new Promise((resolve) => setTimeout(resolve, 100));
 		}
 	}
-	// One window for every tab, in turn: a new one costs a second.
+	// Its one window.
 	const {sessionId} = await call('POST', '/session', {capabilities: {
 		alwaysMatch: {'webkitgtk:browserOptions': {
 			binary: '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser',
