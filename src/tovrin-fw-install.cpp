@@ -1,0 +1,407 @@
+// tovrin-fw-install: from the vendor's driver package to the installed
+// firmware in one step, offline.  Root opens SOURCE; a sealed reader
+// reads it and runs the locator on every CnxEtU.sys; root judges what the
+// reader says, and installs the one image they hold as DIR/tovrin-fw.bin.
+#include "archive.h"
+#include "listen.h"
+#include "put.h"
+#include "rules.h"
+#include "say.h"
+#include "walk.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifndef TOVRIN_FW_VERSION
+#define TOVRIN_FW_VERSION "002"
+#endif
+
+namespace
+{
+
+const char me[] = "tovrin-fw-install";
+const char page[] = "tovrin-fw-" TOVRIN_FW_VERSION ".html";
+
+struct options {
+	const char *dir = "/lib/firmware";
+	const char *driver = "";
+	bool force = false;
+	const char *source = nullptr;
+};
+
+[[noreturn]] void
+usage()
+{
+	// TRANSLATORS: %s is the program's name, tovrin-fw-install.
+	fprintf(stderr, "%s\n",
+		fill(_("Usage: %s [--firmware-dir DIR] [--force] [--driver PATH] SOURCE"),
+		     {me})
+			.c_str());
+	fprintf(stderr, "%s\n",
+		fill(_("Try `%s --help' for more information."), {me}).c_str());
+	exit(64);
+}
+
+// The help, a paragraph at a time, each its own message.
+void
+help()
+{
+	const std::string paragraphs[] = {
+		fill(_("Usage: %s [--firmware-dir DIR] [--force] [--driver PATH] SOURCE"),
+		     {me}),
+		_("Install the firmware of Conexant AccessRunner ADSL USB modems from the\n"
+		  "modem's Windows driver package, for the kernel's firmware loader."),
+		_("SOURCE - the vendor's package (zip, cabinet, self-extracting .exe, 7-Zip,\n"
+		  "ISO image), the CD drive, a folder (a mounted CD, an unpacked package), or\n"
+		  "the driver CnxEtU.sys itself"),
+		fill(_("The image goes to DIR/tovrin-fw.bin, mode 0644, where the kernel's firmware\n"
+		       "loader finds it (DIR is /lib/firmware unless --firmware-dir says otherwise).\n"
+		       "Packages are read with libarchive (package libarchive13, or libarchive13t64\n"
+		       "on Debian 13); a folder or the driver itself needs nothing more.  Without\n"
+		       "network, carry that package's .deb, fetched with apt-get update && apt-get\n"
+		       "download on the same Debian release and architecture, and install it with\n"
+		       "dpkg -i; or use the offline page %s on any computer."),
+		     {page}),
+		_("Options:\n"
+		  "  --firmware-dir DIR   install into DIR (default /lib/firmware)\n"
+		  "  --force              replace a DIR/tovrin-fw.bin that holds another image\n"
+		  "  --driver PATH        use the CnxEtU.sys at PATH in SOURCE, where they differ\n"
+		  "  --help               give this help list\n"
+		  "  --version            print program version"),
+		// TRANSLATORS: %s is the address to write to, in angle
+		// brackets.
+		fill(_("Report bugs to %s."),
+		     {"<tovrin-fw-general at lists dot example dot org>"}),
+	};
+	for (size_t i = 0; i < std::size(paragraphs); i++)
+		printf(i == 0 ? "%s\n" : "%s\n\n", paragraphs[i].c_str());
+}
+
+// The command line, as the shell's own utilities take it.
+options
+parse_opts(int argc, char **argv)
+{
+	options o;
+	int i = 1;
+	for (; i < argc; i++) {
+		const std::string_view a = argv[i];
+		if (a == "--help") {
+			help();
+			exit(0);
+		} else if (a == "--version") {
+			printf("%s\n", TOVRIN_FW_VERSION);
+			exit(0);
+		} else if (a == "--force") {
+			o.force = true;
+		} else if (a.starts_with("--firmware-dir=")) {
+			o.dir = argv[i] + strlen("--firmware-dir=");
+		} else if (a == "--firmware-dir" || a == "--driver") {
+			if (i + 1 >= argc)
+				usage();
+			(a == "--driver" ? o.driver : o.dir) = argv[++i];
+		} else if (a.starts_with("--driver=")) {
+			o.driver = argv[i] + strlen("--driver=");
+		} else if (a == "--") {
+			i++;
+			break;
+		} else if (a.size() > 1 && a[0] == '-') {
+			warn("unrecognized option '%s'", {a});
+			usage();
+		} else {
+			break;
+		}
+	}
+	if (argc - i != 1 || argv[i][0] == '\0' || o.dir[0] == '\0')
+		usage();
+	o.source = argv[i];
+	return o;
+}
+
+void
+on_signal(int sig)
+{
+	if (reader_pid > 0)
+		kill(reader_pid, SIGKILL);
+	put_cleanup();
+	signal(sig, SIG_DFL);
+	raise(sig);
+}
+
+// The reader named as what reads: the library for a package, the
+// locator for a driver.
+[[noreturn]] void
+stopped(const char *name, const std::string &src, const std::string &how)
+{
+	die("%s was stopped while reading `%s' (%s): it is damaged or made to harm; fetch or copy it again",
+	    {name, src, shown(how)});
+}
+
+[[noreturn]] void
+damaged(const std::string &src, const std::string &why)
+{
+	// TRANSLATORS: SOURCE as given, a package file (say "the file `%s'"
+	// where a pronoun must agree with it); the library's reasons, in
+	// English, separated by semicolons.
+	die("`%s' is damaged or cut short (%s): fetch or copy it again",
+	    {src, why.empty()
+			  // TRANSLATORS: the reason in "`%s' is damaged or
+			  // cut short (%s): ...", where the library gave
+			  // none; "it" is the package.
+			  ? _("libarchive could not read it through")
+			  : shown(why)});
+}
+
+// Notes on the links and the oversized, and the end where no driver is
+// left to read.
+void
+tell_plan(const plan &p, const std::vector<entry> &entries,
+	  const std::string &src, bool folder)
+{
+	// A link is no driver: it is never followed.
+	for (size_t k = 0; k < told(p.links.size()); k++)
+		warn("`%s' in `%s' is a symbolic link, no driver: left out",
+		     {shown(entries[p.links[k]].path), src});
+	if (p.links.size() > told(p.links.size()))
+		warnn("%s more CnxEtU.sys in `%s' is a symbolic link: left out",
+		      "%s more CnxEtU.sys in `%s' are symbolic links: left out",
+		      p.links.size() - few, {num(p.links.size() - few), src});
+	if (p.outcome == plan::none) {
+		if (folder)
+			die("no CnxEtU.sys in `%s' (read as a folder)", {src});
+		die("no CnxEtU.sys in `%s' (read as a package)", {src});
+	}
+	for (size_t k = 0; k < told(p.oversized.size()); k++) {
+		const entry &e = entries[p.oversized[k]];
+		// TRANSLATORS: a driver's path in the package; SOURCE as
+		// given; the driver's size; the largest size a driver may
+		// have.
+		warnn("`%s' in `%s' is %s byte, more than any driver (%s): left out",
+		      "`%s' in `%s' is %s bytes, more than any driver (%s): left out",
+		      static_cast<uint64_t>(e.size),
+		      {shown(e.path), src, num(e.size), num(max_driver)});
+	}
+	if (p.oversized.size() > told(p.oversized.size()))
+		warnn("%s more CnxEtU.sys in `%s' is larger than any driver: left out",
+		      "%s more CnxEtU.sys in `%s' are larger than any driver: left out",
+		      p.oversized.size() - few, {num(p.oversized.size() - few), src});
+	if (p.outcome == plan::none_small)
+		die("no CnxEtU.sys in `%s' is small enough to be a driver", {src});
+	if (p.outcome == plan::too_much)
+		dien("the %s driver in `%s' comes to %s bytes, more than any package's drivers (%s): refused",
+		     "the %s drivers in `%s' come to %s bytes, more than any package's drivers (%s): refused",
+		     p.drivers.size(),
+		     {num(static_cast<int64_t>(p.drivers.size())), src,
+		      num(p.total), num(max_total)});
+}
+
+} // namespace
+
+int
+main(int argc, char **argv)
+{
+	start_speaking();
+	const options o = parse_opts(argc, argv);
+	const std::string src = o.source;
+	const bool root = geteuid() == 0;
+	at_end = put_cleanup;
+	for (int sig : {SIGHUP, SIGINT, SIGTERM})
+		signal(sig, on_signal);
+	// A folder's drivers are each held open for the reader.
+	rlimit files;
+	if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+		files.rlim_cur = files.rlim_max;
+		setrlimit(RLIMIT_NOFILE, &files);
+	}
+
+	const int fd = open(o.source, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+	if (fd < 0 && errno == ENOENT)
+		die("cannot read `%s': No such file or directory", {src});
+	if (fd < 0 && errno == EACCES)
+		die("cannot read `%s': Permission denied", {src});
+	struct stat st;
+	if (fd < 0 || fstat(fd, &st) != 0)
+		// TRANSLATORS: SOURCE as given; the system's reason, in
+		// English, or the message below.
+		die("cannot read `%s': %s", {src, strerror(errno)});
+
+	reading r{reading::driver, nullptr, fd, st.st_size, nullptr, nullptr,
+		  nullptr, o.driver};
+	std::vector<entry> entries;
+	std::vector<int> fds;
+	plan p{};
+	const bool folder = S_ISDIR(st.st_mode);
+	if (folder) {
+		r.kind = reading::folder;
+		walk_folder(fd, entries, fds);
+		if (entries.size() > max_listed)
+			die("cannot read `%s': %s", {src, "more than 10000 CnxEtU.sys"});
+		p = plan_drivers(entries, o.driver);
+		tell_plan(p, entries, src, true);
+		for (size_t i = 0; i < fds.size(); i++)
+			if (fds[i] >= 0 &&
+			    std::find(p.drivers.begin(), p.drivers.end(), i) ==
+				    p.drivers.end())
+				close(fds[i]), fds[i] = -1;
+		r.entries = &entries;
+		r.fds = &fds;
+		r.drivers = &p.drivers;
+	} else {
+		// Blocking reads from here: a FIFO has a writer or ends.
+		fcntl(fd, F_SETFL, 0);
+		r.lib = load_libarchive();
+		if (r.lib != nullptr)
+			r.kind = reading::package;
+		if (!S_ISREG(st.st_mode))
+			r.size = -1;
+	}
+	const char *name = r.kind == reading::package ? "libarchive" : "tovrin-fw";
+
+	// The driver itself, too large, is no driver: it is not read.
+	const bool oversized = r.kind == reading::driver && r.size > max_driver;
+	answer a;
+	if (!oversized)
+		a = listen(r, root);
+	if (!a.unsealed.empty())
+		// TRANSLATORS: SOURCE as given; why the reader could not be
+		// sealed (the system's words, in English); a command to run
+		// as a user; a command to run as root.
+		die("cannot read `%s' without root's rights (%s): as a user, run %s, then as root %s",
+		    {src, shown(a.unsealed), std::string(me) + " --firmware-dir ~/fw SOURCE",
+		     "install -D -m 0644 ~/fw/tovrin-fw.bin " + std::string(o.dir) +
+			     "/tovrin-fw.bin"});
+	if (!a.stopped.empty())
+		stopped(name, src, a.stopped);
+	if (a.failed == 'U')
+		r.kind = reading::driver;
+	if (r.kind == reading::package) {
+		if (a.failed == 'D' && !a.listed)
+			damaged(src, a.why);
+		entries = a.listing;
+		p = plan_drivers(entries, o.driver);
+		tell_plan(p, entries, src, false);
+		if (a.failed == 'D')
+			damaged(src, a.why);
+	}
+	if (r.kind == reading::driver) {
+		entries = {{src, kind::regular, r.size}};
+		p = plan_drivers(entries);
+	}
+
+	// What each driver unpacked to: what the package or the folder said.
+	for (size_t k = 0; k < a.found.size(); k++) {
+		const entry &e = entries[a.found[k].entry];
+		const int64_t stated = e.size < 0 ? max_driver : e.size;
+		if (a.errors[k] != 0)
+			die("cannot read `%s': %s", {src, strerror(a.errors[k])});
+		if (r.kind == reading::folder && a.got[k] != e.size)
+			// TRANSLATORS: the reason in "cannot read `%s': %s",
+			// of a folder whose drivers changed while they were
+			// read.
+			die("cannot read `%s': %s", {src, _("it changed while it was read")});
+		if (r.kind == reading::package && a.got[k] > stated)
+			die("`%s' is damaged: a CnxEtU.sys in it unpacks to more than the package says it holds; fetch or copy it again",
+			    {src});
+		if (r.kind == reading::package && e.size >= 0 && a.got[k] < e.size)
+			damaged(src, "");
+	}
+
+	// Those without an image, the first few said with the locator's
+	// reason; a fourth that is the last, too.
+	const verdict v = judge(entries, a.found);
+	std::string oversized_reason;
+	if (oversized) {
+		// TRANSLATORS: the reason in "no firmware in `%s': %s", of
+		// SOURCE itself, a file too large to be a driver; its size,
+		// and the largest a driver may have.
+		oversized_reason = fill(__("at %s byte it is larger than any driver (%s bytes at most)",
+					   "at %s bytes it is larger than any driver (%s bytes at most)",
+					   static_cast<uint64_t>(r.size)),
+					{num(r.size), num(max_driver)});
+		// TRANSLATORS: a driver's path; the locator's reason, in
+		// English, or the message "at %s bytes it is larger ...".
+		warn("no firmware in `%s': %s", {src, oversized_reason});
+	}
+	for (size_t k = 0; k < told(v.without.size()); k++) {
+		const located &l = a.found[v.without[k]];
+		warn("no firmware in `%s': %s",
+		     {shown(entries[l.entry].path), l.reason});
+	}
+	if (v.without.size() > told(v.without.size()))
+		warnn("%s more driver holds no firmware",
+		      "%s more drivers hold no firmware", v.without.size() - few,
+		      {num(static_cast<int64_t>(v.without.size() - few))});
+	if (v.images.empty()) {
+		const uint64_t n = p.drivers.size() + p.oversized.size();
+		if (r.kind == reading::driver && r.lib == nullptr)
+			die("`%s' is no driver; if it is the vendor's package, libarchive is needed to read it: install libarchive13 (without network, see %s --help), or take the firmware out with the offline page %s on any computer",
+			    {src, me, page});
+		if (r.kind == reading::driver)
+			die("`%s' is neither a package that libarchive can read nor a driver",
+			    {src});
+		if (n == 1)
+			die("the one driver in `%s' holds no firmware", {src});
+		dien("the %s driver in `%s' holds no firmware",
+		     "none of the %s drivers in `%s' holds the firmware", n,
+		     {num(static_cast<int64_t>(n)), src});
+	}
+
+	// Different images: each once, with how many drivers hold it.
+	if (v.images.size() > 1) {
+		warn("the drivers in `%s' hold different images:", {src});
+		for (size_t k = 0; k < told(v.images.size()); k++) {
+			const located &l = a.found[v.images[k].first];
+			// TRANSLATORS: under "the drivers in `%s' hold
+			// different images:", a driver's path, its image's
+			// size and the image's SHA-256.
+			fprintf(stderr, "    %s\n",
+				fill(__("%s: %s byte, sha256 %s",
+					"%s: %s bytes, sha256 %s", l.size),
+				     {shown(entries[l.entry].path), num(l.size), l.sum})
+					.c_str());
+			const size_t more = v.images[k].count - 1;
+			if (more > 0)
+				// TRANSLATORS: under an image's line, how many
+				// more drivers hold that image.
+				fprintf(stderr, "      %s\n",
+					fill(__("the same in %s more driver",
+						"the same in %s more drivers", more),
+					     {num(static_cast<int64_t>(more))})
+						.c_str());
+		}
+		if (v.images.size() > told(v.images.size()))
+			// TRANSLATORS: under the first three images' lines,
+			// how many more images there are; %s is a number of
+			// at least 2.
+			fprintf(stderr, "    %s\n",
+				fill(__("and %s more", "and %s more",
+					v.images.size() - few),
+				     {num(static_cast<int64_t>(v.images.size() - few))})
+					.c_str());
+		if (r.kind == reading::folder)
+			die("pick one: give its path in `%s' as SOURCE", {src});
+		die("pick one: give its path with --driver PATH", {});
+	}
+
+	const located &first = a.found[v.images[0].first];
+	const uint64_t holding = v.images[0].count;
+	if (holding > 1)
+		sayn("%s driver in `%s' holds the same image",
+		     "%s drivers in `%s' hold the same image", holding,
+		     {num(static_cast<int64_t>(holding)), src});
+	const std::string path = shown(entries[first.entry].path);
+	if (r.kind == reading::driver)
+		say("using `%s'", {path});
+	else
+		say("using `%s' from `%s'", {path, src});
+	printf("found firmware in `%s' at offset %#x\n", path.c_str(), first.offset);
+	fflush(stdout);
+	put_image(o.dir, a.image, o.force);
+	return 0;
+}
