@@ -121,9 +121,11 @@ put_cleanup()
 	have_part = 0;
 	if (!have_made)
 		return;
-	// One that mkdir did not get to is no reason to stop.
+	// One that mkdir did not get to is no reason to stop; one that holds
+	// something is.
 	for (const std::string &d : made)
-		if (rmdir(d.c_str()) != 0 && errno != ENOENT)
+		if (rmdir(d.c_str()) != 0 &&
+		    (errno == ENOTEMPTY || errno == EEXIST || errno == EBUSY))
 			break;
 	have_made = 0;
 }

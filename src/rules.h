@@ -41,7 +41,7 @@ size_t told(size_t count);
 // Which entries are read as drivers.  Each list holds indices into the
 // entries, in the order they are told: by path, byte for byte.
 struct plan {
-	enum outcome {
+	enum result {
 		go,         // read drivers
 		none,       // no regular CnxEtU.sys at all
 		none_small, // every one is larger than any driver

@@ -13,6 +13,7 @@
 //   open-out:SIGxxx    the signal arrives as soon as OUTFILE exists
 //   munmap:SIGxxx      the signal arrives as INFILE is unmapped, after the
 //                      image is complete
+//   rename:E, fsync:E  the installer's rename and fsync fail with errno E
 //   mmap:cut           INFILE is cut to nothing right after it is mapped
 //   open-out:cut       INFILE is cut to 4 KiB when OUTFILE is created
 //
@@ -319,4 +320,21 @@ argp_parse(const struct argp *argp, int argc, char **argv, unsigned flags,
 				int *, void *)>("argp_parse")(
 		argp, argc, argv, flags, end, input);
 }
+}
+
+// The installer's last steps: its image flushed, and renamed into place.
+extern "C" int
+rename(const char *from, const char *to) noexcept
+{
+	if (fails("rename"))
+		return -1;
+	return next<int (*)(const char *, const char *)>("rename")(from, to);
+}
+
+extern "C" int
+fsync(int fd)
+{
+	if (fails("fsync"))
+		return -1;
+	return next<int (*)(int)>("fsync")(fd);
 }

@@ -119,6 +119,10 @@ act()
 		return how("socket", s >= 0) + "; " +
 		       how("connect", s >= 0 && connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0);
 	}
+	if (attack == "hungry") {
+		void *p = malloc(size_t{1536} << 20);
+		return how("malloc", p != nullptr);
+	}
 	if (attack == "sleep") {
 		const timespec t = {3600, 0};
 		if (nanosleep(&t, nullptr) != 0)
