@@ -6,11 +6,12 @@
 #   sh bench/installer.sh [BUILD [COMMIT]]
 #
 # BUILD is a build folder (build/default), COMMIT the installer to compare
-# with (2b93fe7, the last one that read packages with root's rights).
+# with (de57614, the last one written in sh).  Last, a zip of 8,000 empty
+# drivers and a real one, made here with bsdtar.
 set -eu
 cd "$(dirname "$0")/.."
 build=$(cd "${1:-build/default}" && pwd)
-commit=${2:-2b93fe7}
+commit=${2:-de57614}
 command -v hyperfine >/dev/null || {
 	echo "bench/installer.sh: needs hyperfine" >&2
 	exit 1
@@ -26,11 +27,26 @@ git show "$commit:src/tovrin-fw-install.sh" |
 chmod +x "$tmp/old/tovrin-fw-install"
 ln -s "$build/tovrin-fw" "$tmp/old/tovrin-fw"
 
-for package in examples/vendor/*; do
-	hyperfine -N --style basic --warmup 3 --runs 30 \
+# 8,000 empty drivers and one real.
+mkdir -p "$tmp/many/real"
+cp examples/sample-driver.sys "$tmp/many/real/CnxEtU.sys"
+i=0
+while [ "$i" -lt 8000 ]; do
+	mkdir "$tmp/many/$i" && : >"$tmp/many/$i/CnxEtU.sys"
+	i=$((i + 1))
+done
+(cd "$tmp/many" && bsdtar -a -cf "$tmp/many.zip" .)
+
+for package in examples/vendor/* "$tmp/many.zip"; do
+	case $package in /*) ;; *) package=$PWD/$package ;; esac
+	# The earlier installer takes half a minute for the many drivers.
+	runs="--warmup 3 --runs 30"
+	[ "$package" != "$tmp/many.zip" ] || runs="--warmup 0 --runs 3"
+	# shellcheck disable=SC2086 # $runs is options
+	hyperfine -N --style basic $runs \
 		--prepare "rm -rf $tmp/fw" \
 		-n "$commit $(basename "$package")" \
-		"$tmp/old/tovrin-fw-install --firmware-dir $tmp/fw $PWD/$package" \
+		"$tmp/old/tovrin-fw-install --firmware-dir $tmp/fw $package" \
 		-n "now $(basename "$package")" \
-		"$build/tovrin-fw-install --firmware-dir $tmp/fw $PWD/$package"
+		"$build/tovrin-fw-install --firmware-dir $tmp/fw $package"
 done

@@ -13,6 +13,8 @@ option(TOVRIN_FW_EMULATE
 	OFF)
 set(TOVRIN_FW_EMULATOR "")
 set(TOVRIN_FW_RUN $<TARGET_FILE:tovrin-fw>)
+# Whether this host runs the build's programs itself (qemu or not).
+set(TOVRIN_FW_HOST_RUNS ON)
 
 if(CMAKE_CROSSCOMPILING
 	OR NOT CMAKE_HOST_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
@@ -43,6 +45,7 @@ else()
 			return()
 		endif()
 		set(why "this host refuses i386 programs (32-bit emulation off?)")
+		set(TOVRIN_FW_HOST_RUNS OFF)
 	endif()
 endif()
 

@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <iconv.h>
 #include <string_view>
 #include <unistd.h>
@@ -256,6 +257,9 @@ prepare_reader(const reading &r)
 					   "CP1252"};
 	for (const char *charset : from)
 		iconv_open("UTF-8", charset);
+	// The local time zone, which a zip's times are read in.
+	const time_t epoch = 0;
+	localtime(&epoch);
 	// And whatever libarchive itself sets up once.
 	archive *a = r.lib->read_new();
 	if (a != nullptr) {

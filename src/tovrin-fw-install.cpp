@@ -264,7 +264,7 @@ main(int argc, char **argv)
 	const char *name = r.kind == reading::package ? "libarchive" : "tovrin-fw";
 
 	// The driver itself, too large, is no driver: it is not read.
-	const bool oversized = r.kind == reading::driver && r.size > max_driver;
+	bool oversized = r.kind == reading::driver && r.size > max_driver;
 	answer a;
 	if (!oversized)
 		a = listen(r, root);
@@ -278,8 +278,10 @@ main(int argc, char **argv)
 			     "/tovrin-fw.bin"});
 	if (!a.stopped.empty())
 		stopped(name, src, a.stopped);
-	if (a.failed == 'U')
+	if (a.failed == 'U') {
 		r.kind = reading::driver;
+		oversized = r.size > max_driver;
+	}
 	if (r.kind == reading::package) {
 		if (a.failed == 'D' && !a.listed)
 			damaged(src, a.why);
@@ -367,9 +369,10 @@ main(int argc, char **argv)
 					.c_str());
 			const size_t more = v.images[k].count - 1;
 			if (more > 0)
-				// TRANSLATORS: under an image's line, how many
-				// more drivers hold that image.
 				fprintf(stderr, "      %s\n",
+					// TRANSLATORS: under an image's line,
+					// how many more drivers hold that
+					// image.
 					fill(__("the same in %s more driver",
 						"the same in %s more drivers", more),
 					     {num(static_cast<int64_t>(more))})

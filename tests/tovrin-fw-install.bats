@@ -267,7 +267,11 @@ EOF
 	zip=$EXAMPLES/vendor/driver.zip
 	damaged="tovrin-fw-install: \`$zip' is damaged or cut short"
 	stopped="tovrin-fw-install: libarchive was stopped while reading \`$zip'"
+	# Under AddressSanitizer, whose shadow is far larger, the reader has
+	# no bound on memory.
+	asan=$(ldd "$HOSTILE" | grep -c libasan || true)
 	while IFS='|' read -r attack says; do
+		[ "$attack/$asan" != hungry/1 ] || continue
 		SECONDS=0
 		install 1 none "$says" "hostile $attack" --firmware-dir fw "$zip" || return 1
 		[ "$SECONDS" -le 5 ] || { echo "$attack: took $SECONDS s"; return 1; }
