@@ -29,7 +29,9 @@ load_libarchive()
 	if (tried)
 		return loaded ? &lib : nullptr;
 	tried = true;
-	void *h = dlopen(TOVRIN_FW_LIBARCHIVE, RTLD_NOW | RTLD_LOCAL);
+	// Bound as each function is first called: a handful of libarchive's
+	// functions, not all of its libraries', and no file is read for it.
+	void *h = dlopen(TOVRIN_FW_LIBARCHIVE, RTLD_LAZY | RTLD_LOCAL);
 	if (h == nullptr)
 		return nullptr;
 	// No program is started for a format or a filter: mtree opens the

@@ -248,15 +248,13 @@ prepare_reader(const reading &r)
 	buf = static_cast<unsigned char *>(malloc(max_driver + 1));
 	if (r.kind != reading::package)
 		return;
-	// Names in packages are UTF-8, or bytes taken as they are: no
-	// conversion to a locale's own set.  Converters that libarchive may
-	// still ask for stay loaded while these are open.
-	if (setlocale(LC_ALL, "C.UTF-8") == nullptr)
-		setlocale(LC_ALL, "C");
-	static const char *const from[] = {"UTF-16BE", "UTF-16LE", "CP437",
-					   "CP1252"};
-	for (const char *charset : from)
-		iconv_open("UTF-8", charset);
+	// Names in packages are UTF-8, UTF-16 or bytes taken as they are,
+	// converted without iconv to the reader's own UTF-8.  The one
+	// converter that a zip's older names may still ask for (CP437, its
+	// own) stays loaded while this is open.
+	if (setlocale(LC_CTYPE, "C.UTF-8") == nullptr)
+		setlocale(LC_CTYPE, "C");
+	iconv_open("UTF-8", "CP437");
 	// The local time zone, which a zip's times are read in.
 	const time_t epoch = 0;
 	localtime(&epoch);

@@ -28,7 +28,9 @@ line(FILE *to, std::string_view format, words args)
 void
 start_speaking()
 {
-	setlocale(LC_ALL, "");
+	// The language and its characters: all that the messages need.
+	setlocale(LC_CTYPE, "");
+	setlocale(LC_MESSAGES, "");
 	char exe[PATH_MAX];
 	const ssize_t len = readlink("/proc/self/exe", exe, sizeof exe - 1);
 	std::string here = ".";
