@@ -11,9 +11,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# tovrin-fw-install reads the vendor's packages with bsdtar, and speaks the
-# user's language through gettext; without either it still works.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libarchive-tools, gettext-base")
+# tovrin-fw-install reads the vendor's packages with libarchive, which it
+# loads with dlopen only for a package file, so dpkg-shlibdeps cannot see
+# it: recommended, since a folder or the driver itself needs nothing more.
+# Its language comes from the C library's gettext.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libarchive13 | libarchive13t64")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The long description; CPack puts the summary line above it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
