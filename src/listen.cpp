@@ -85,11 +85,11 @@ struct listener {
 	std::vector<size_t> expected; // entries still to be answered
 	int64_t limit(size_t i) const
 	{
-		const int64_t size = r.kind == reading::folder
-					     ? (*r.entries)[i].size
-				     : r.kind == reading::package && a.failed != 'U'
-					     ? a.listing[i].size
-					     : r.size;
+		const int64_t size =
+			r.kind == reading::folder ? (*r.entries)[i].size
+			: r.kind == reading::package && a.failed != 'U'
+				? a.listing[i].size
+				: r.size;
 		return (size < 0 ? max_driver : size) + 1;
 	}
 	// A record taken in, or why it is a lie.
@@ -131,7 +131,8 @@ listener::take_in(unsigned char type, const std::string &body)
 		return nullptr;
 	}
 	case 'F':
-		if (a.failed != 0 || (p[0] != 'U' && p[0] != 'D' && p[0] != 'M'))
+		if (a.failed != 0 ||
+		    (p[0] != 'U' && p[0] != 'D' && p[0] != 'M'))
 			return "a failure out of turn";
 		if (p[0] == 'U' && (r.kind != reading::package || a.listed ||
 				    !a.listing.empty()))
@@ -238,7 +239,8 @@ listen(const reading &r, bool root)
 		}
 		std::sort(keep.begin(), keep.end());
 		errno = 0;
-		if (const char *why = seal(root, keep.data(), keep.size(), p[1])) {
+		if (const char *why =
+			    seal(root, keep.data(), keep.size(), p[1])) {
 			std::string said = why;
 			if (errno != 0)
 				said = said + ": " + strerror(errno);
@@ -256,17 +258,21 @@ listen(const reading &r, bool root)
 		unsigned char head[record_header];
 		int got = take(p[0], head, sizeof head, deadline);
 		if (got == 1) {
-			const size_t len = static_cast<size_t>(get_le(head + 1, 4));
+			const size_t len =
+				static_cast<size_t>(get_le(head + 1, 4));
 			if (!in_bounds(head[0], len)) {
 				l.a.stopped = "a record out of bounds";
 				kill_it = true;
 				break;
 			}
 			std::string body(len, '\0');
-			got = take(p[0], reinterpret_cast<unsigned char *>(body.data()),
-				   len, deadline);
+			got = take(
+				p[0],
+				reinterpret_cast<unsigned char *>(body.data()),
+				len, deadline);
 			if (got == 1) {
-				if (const char *lie = l.take_in(head[0], body)) {
+				if (const char *lie =
+					    l.take_in(head[0], body)) {
 					l.a.stopped = lie;
 					kill_it = true;
 					break;
@@ -292,6 +298,7 @@ listen(const reading &r, bool root)
 	while (wait4(pid, &status, 0, &ru) < 0 && errno == EINTR)
 		;
 	reader_pid = 0;
+	reader_ended();
 	if (!l.a.stopped.empty() || !l.a.unsealed.empty())
 		return l.a;
 	if (WIFSIGNALED(status)) {
@@ -300,7 +307,8 @@ listen(const reading &r, bool root)
 				      ? std::string("out of CPU time")
 				      : signal_name(WTERMSIG(status));
 	} else if (WEXITSTATUS(status) != 0) {
-		l.a.stopped = "exit status " + std::to_string(WEXITSTATUS(status));
+		l.a.stopped =
+			"exit status " + std::to_string(WEXITSTATUS(status));
 	} else if (l.a.failed == 'M') {
 		l.a.stopped = l.a.why.empty() ? "out of memory" : l.a.why;
 	} else if (!l.expected.empty() && l.a.failed == 0 &&

@@ -23,7 +23,7 @@ struct answer {
 	std::vector<located> found;
 	std::vector<int64_t> got; // what each of found unpacked to
 	std::vector<int> errors;  // and the errno where it could not be read
-	std::string image;	  // the first image's bytes
+	std::string image;        // the first image's bytes
 	bool images_differ = false;
 };
 

@@ -57,7 +57,8 @@ holds(const std::string &target, const std::string &image)
 	for (size_t at = 0; same && at < image.size();) {
 		const ssize_t n = read(fd, chunk, sizeof chunk);
 		same = n > 0 && static_cast<size_t>(n) <= image.size() - at &&
-		       memcmp(chunk, image.data() + at, static_cast<size_t>(n)) == 0;
+		       memcmp(chunk, image.data() + at,
+			      static_cast<size_t>(n)) == 0;
 		at += n > 0 ? static_cast<size_t>(n) : 0;
 	}
 	close(fd);
@@ -91,8 +92,8 @@ read_by_loader(const std::string &dir)
 	dirs.push_back("/lib/firmware/" + release);
 	dirs.push_back("/lib/firmware");
 	for (const std::string &d : dirs)
-		if (stat(d.c_str(), &there) == 0 && there.st_dev == here.st_dev &&
-		    there.st_ino == here.st_ino)
+		if (stat(d.c_str(), &there) == 0 &&
+		    there.st_dev == here.st_dev && there.st_ino == here.st_ino)
 			return true;
 	return false;
 }
@@ -101,7 +102,8 @@ bool
 write_all(int fd, const std::string &image)
 {
 	for (size_t at = 0; at < image.size();) {
-		const ssize_t n = write(fd, image.data() + at, image.size() - at);
+		const ssize_t n =
+			write(fd, image.data() + at, image.size() - at);
 		if (n < 0 && errno == EINTR)
 			continue;
 		if (n <= 0)
@@ -142,7 +144,8 @@ put_image(const std::string &dir, const std::string &image, bool force)
 			exit(0);
 		}
 		if (!force)
-			die("`%s' holds another image: left as it is (--force replaces it)",
+			die("`%s' holds another image: left as it is (--force "
+			    "replaces it)",
 			    {target});
 	}
 	if (!exists(dir)) {
@@ -151,7 +154,8 @@ put_image(const std::string &dir, const std::string &image, bool force)
 		have_made = 1;
 		for (auto d = made.rbegin(); d != made.rend(); ++d)
 			if (mkdir(d->c_str(), 0777) != 0 && errno != EEXIST)
-				die("cannot create `%s' (the default needs root)",
+				die("cannot create `%s' (the default needs "
+				    "root)",
 				    {dir});
 	}
 	if (access(dir.c_str(), W_OK) != 0)
@@ -196,7 +200,9 @@ put_image(const std::string &dir, const std::string &image, bool force)
 	} else {
 		// TRANSLATORS: the firmware folder given; a command to install
 		// the image where the loader reads it.
-		say("next: the kernel's firmware loader does not read `%s': on the modem's computer, as root, %s, then plug the modem in (again)",
+		say("next: the kernel's firmware loader does not read `%s': on "
+		    "the modem's computer, as root, %s, then plug the modem in "
+		    "(again)",
 		    {dir, "install -D -m 0644 " + target +
 				  " /lib/firmware/tovrin-fw.bin"});
 	}

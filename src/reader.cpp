@@ -76,8 +76,8 @@ answer(size_t index, int64_t got)
 		return;
 	}
 	size_t code = 0;
-	while (code < nreasons && (reason == nullptr ||
-				   strcmp(reasons[code], reason) != 0))
+	while (code < nreasons &&
+	       (reason == nullptr || strcmp(reasons[code], reason) != 0))
 		code++;
 	head[12] = 'N';
 	head[13] = static_cast<unsigned char>(code);
@@ -90,8 +90,8 @@ read_fd(int fd, int64_t limit)
 {
 	int64_t got = 0;
 	while (got < limit) {
-		const size_t want =
-			static_cast<size_t>(std::min<int64_t>(limit - got, 1 << 20));
+		const size_t want = static_cast<size_t>(
+			std::min<int64_t>(limit - got, 1 << 20));
 		const ssize_t n = read(fd, buf + got, want);
 		if (n < 0 && errno == EINTR)
 			continue;
@@ -192,7 +192,9 @@ read_package(const reading &r)
 						  : kind::other;
 		const int64_t size = l.size_is_set(e) ? l.size(e) : -1;
 		unsigned char head[9];
-		head[0] = k == kind::regular ? 'r' : k == kind::link ? 'l' : 'o';
+		head[0] = k == kind::regular ? 'r'
+			  : k == kind::link  ? 'l'
+					     : 'o';
 		put_le(head + 1, static_cast<uint64_t>(size), 8);
 		send('E', head, 9, path.data(), path.size());
 		listing.push_back({std::string(path), k, size});
@@ -280,8 +282,8 @@ run_reader(const reading &r, int out)
 		read_package(r);
 	case reading::folder:
 		for (size_t i : *r.drivers) {
-			const int64_t got = read_fd((*r.fds)[i],
-						    (*r.entries)[i].size + 1);
+			const int64_t got =
+				read_fd((*r.fds)[i], (*r.entries)[i].size + 1);
 			if (got < 0)
 				unreadable(i, errno);
 			else

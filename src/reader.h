@@ -14,8 +14,8 @@
 struct reading {
 	enum { package, folder, driver } kind;
 	const libarchive *lib; // for a package
-	int source;	       // the package, or the driver itself
-	int64_t size;	       // the driver's, where it is the source
+	int source;            // the package, or the driver itself
+	int64_t size;          // the driver's, where it is the source
 	// A folder's drivers as root found them, and the plan's order.
 	const std::vector<entry> *entries;
 	const std::vector<int> *fds; // one for each entry, or -1

@@ -21,7 +21,8 @@ put_record(int fd, unsigned char type, const void *a, size_t alen,
 {
 	unsigned char head[record_header] = {type};
 	put_le(head + 1, alen + blen, 4);
-	const unsigned char *parts[] = {head, static_cast<const unsigned char *>(a),
+	const unsigned char *parts[] = {head,
+					static_cast<const unsigned char *>(a),
 					static_cast<const unsigned char *>(b)};
 	size_t lens[] = {record_header, alen, blen};
 	// Plain writes: the filter lets this descriptor be written, nothing

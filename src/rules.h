@@ -61,8 +61,8 @@ plan plan_drivers(const std::vector<entry> &entries,
 struct located {
 	size_t entry;
 	bool image;
-	uint32_t offset, size;	  // of the image in the driver
-	std::string sum;	  // the image's SHA-256
+	uint32_t offset, size;   // of the image in the driver
+	std::string sum;         // the image's SHA-256
 	std::string_view reason; // why there is none
 };
 

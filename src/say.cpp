@@ -59,7 +59,8 @@ __(const char *singular, const char *plural, uint64_t n)
 	// ngettext takes an unsigned long: a count past it takes the form
 	// of the largest.
 	return ngettext(singular, plural,
-			n > ULONG_MAX ? ULONG_MAX : static_cast<unsigned long>(n));
+			n > ULONG_MAX ? ULONG_MAX
+				      : static_cast<unsigned long>(n));
 }
 
 std::string

@@ -4,9 +4,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <cstdlib>
 #include <grp.h>
 #include <linux/capability.h>
 #include <sched.h>
@@ -14,6 +14,7 @@
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #ifndef TOVRIN_FW_NO_SECCOMP
@@ -38,6 +39,8 @@ uid_t reader_id;
 uid_t user_uid;
 gid_t user_gid;
 bool in_user_ns;
+// The reader's root where no tmpfs can be its own; named by root's pid.
+char empty_dir[64];
 
 // Whether a line of an /etc/passwd-like file names id in its third field.
 bool
@@ -54,7 +57,8 @@ listed(const char *file, uid_t id)
 			if ((field = strchr(field, ':')) != nullptr)
 				field++;
 		found = field != nullptr &&
-			strtoul(field, nullptr, 10) == static_cast<unsigned long>(id);
+			strtoul(field, nullptr, 10) ==
+				static_cast<unsigned long>(id);
 	}
 	fclose(f);
 	return found;
@@ -103,11 +107,20 @@ close_others(const int *keep, size_t nkeep)
 const char *
 empty_root()
 {
-	// In a chroot, / is no mount point and cannot be made private; what
-	// runs us there (unshare, a container) keeps its mounts its own.
-	if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 &&
-	    errno != EINVAL)
-		return "mount: making / private";
+	if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+		if (errno != EINVAL)
+			return "mount: making / private";
+		// In a chroot, / is no mount point and cannot be made
+		// private: a mount of ours could reach the caller's own
+		// namespace and stay.  An empty folder of root's instead,
+		// which root removes.
+		if (mkdir(empty_dir, 0555) != 0)
+			return "mkdir: an empty folder in /tmp";
+		if (chdir(empty_dir) != 0 || chroot(".") != 0 ||
+		    chdir("/") != 0)
+			return "chroot";
+		return nullptr;
+	}
 	static const char *const places[] = {"/tmp", "/mnt", "/dev"};
 	for (const char *place : places) {
 		if (mount("tovrin-fw", place, "tmpfs",
@@ -185,13 +198,34 @@ set_limits()
 // makes on its own to do so; nothing that names a path, and no mapping
 // that can run code.
 const char *const allowed[] = {
-	"read",		 "readv",	  "pread64",	   "preadv",
-	"lseek",	 "_llseek",	  "fstat",	   "fstat64",
-	"newfstatat",	 "fstatat64",	  "statx",	   "brk",
-	"munmap",	 "mremap",	  "madvise",	   "exit",
-	"exit_group",	 "rt_sigreturn",  "sigreturn",	   "rt_sigprocmask",
-	"futex",	 "getpid",	  "gettid",	   "clock_gettime",
-	"clock_gettime64", "gettimeofday", "time",	   "close",
+	"read",
+	"readv",
+	"pread64",
+	"preadv",
+	"lseek",
+	"_llseek",
+	"fstat",
+	"fstat64",
+	"newfstatat",
+	"fstatat64",
+	"statx",
+	"brk",
+	"munmap",
+	"mremap",
+	"madvise",
+	"exit",
+	"exit_group",
+	"rt_sigreturn",
+	"sigreturn",
+	"rt_sigprocmask",
+	"futex",
+	"getpid",
+	"gettid",
+	"clock_gettime",
+	"clock_gettime64",
+	"gettimeofday",
+	"time",
+	"close",
 #ifdef TOVRIN_FW_ASAN
 	// AddressSanitizer's own, as each call returns.
 	"sigaltstack",
@@ -210,9 +244,9 @@ load_filter(int out)
 		if (nr != __NR_SCMP_ERROR)
 			failed |= seccomp_rule_add(ctx, SCMP_ACT_ALLOW, nr, 0);
 	}
-	failed |= seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(write), 1,
-				   SCMP_A0(SCMP_CMP_EQ,
-					   static_cast<scmp_datum_t>(out)));
+	failed |= seccomp_rule_add(
+		ctx, SCMP_ACT_ALLOW, SCMP_SYS(write), 1,
+		SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(out)));
 	static const char *const mappers[] = {"mmap", "mmap2", "mprotect"};
 	for (const char *name : mappers) {
 		const int nr = seccomp_syscall_resolve_name(name);
@@ -249,6 +283,8 @@ spawn_reader(bool root)
 				      CLONE_NEWUTS;
 	if (root)
 		reader_id = pick_id();
+	snprintf(empty_dir, sizeof empty_dir, "/tmp/.tovrin-fw-reader.%d",
+		 static_cast<int>(getpid()));
 	user_uid = getuid();
 	user_gid = getgid();
 	// As fork(), with namespaces: no stack of its own, the child returns
@@ -261,11 +297,19 @@ spawn_reader(bool root)
 	return pid;
 }
 
+void
+reader_ended()
+{
+	rmdir(empty_dir);
+}
+
 const char *
 seal(bool root, const int *keep, size_t nkeep, int out)
 {
 	const char *why = nullptr;
 	close_others(keep, nkeep);
+	// Root's end, however it comes, ends the reader too.
+	prctl(PR_SET_PDEATHSIG, SIGKILL);
 	if (prctl(PR_SET_DUMPABLE, 0) != 0 && root)
 		return "prctl: PR_SET_DUMPABLE";
 	if (in_user_ns) {

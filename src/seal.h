@@ -11,6 +11,9 @@
 // 0 in the child, its pid in the parent, -1 with errno on failure.
 pid_t spawn_reader(bool root);
 
+// Once the reader has ended: removes what its seal made outside it.
+void reader_ended();
+
 // Seals the child before it reads a byte: every descriptor closed but
 // those in keep; under root an id of its own and no groups; no
 // capabilities, no new privileges, not dumpable, an empty root, limits

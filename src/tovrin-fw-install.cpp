@@ -41,7 +41,8 @@ usage()
 {
 	// TRANSLATORS: %s is the program's name, tovrin-fw-install.
 	fprintf(stderr, "%s\n",
-		fill(_("Usage: %s [--firmware-dir DIR] [--force] [--driver PATH] SOURCE"),
+		fill(_("Usage: %s [--firmware-dir DIR] [--force] [--driver "
+		       "PATH] SOURCE"),
 		     {me})
 			.c_str());
 	fprintf(stderr, "%s\n",
@@ -54,25 +55,39 @@ void
 help()
 {
 	const std::string paragraphs[] = {
-		fill(_("Usage: %s [--firmware-dir DIR] [--force] [--driver PATH] SOURCE"),
+		fill(_("Usage: %s [--firmware-dir DIR] [--force] [--driver "
+		       "PATH] SOURCE"),
 		     {me}),
-		_("Install the firmware of Conexant AccessRunner ADSL USB modems from the\n"
-		  "modem's Windows driver package, for the kernel's firmware loader."),
-		_("SOURCE - the vendor's package (zip, cabinet, self-extracting .exe, 7-Zip,\n"
-		  "ISO image), the CD drive, a folder (a mounted CD, an unpacked package), or\n"
+		_("Install the firmware of Conexant AccessRunner ADSL USB "
+		  "modems from the\n"
+		  "modem's Windows driver package, for the kernel's firmware "
+		  "loader."),
+		_("SOURCE - the vendor's package (zip, cabinet, "
+		  "self-extracting .exe, 7-Zip,\n"
+		  "ISO image), the CD drive, a folder (a mounted CD, an "
+		  "unpacked package), or\n"
 		  "the driver CnxEtU.sys itself"),
-		fill(_("The image goes to DIR/tovrin-fw.bin, mode 0644, where the kernel's firmware\n"
-		       "loader finds it (DIR is /lib/firmware unless --firmware-dir says otherwise).\n"
-		       "Packages are read with libarchive (package libarchive13, or libarchive13t64\n"
-		       "on Debian 13); a folder or the driver itself needs nothing more.  Without\n"
-		       "network, carry that package's .deb, fetched with apt-get update && apt-get\n"
-		       "download on the same Debian release and architecture, and install it with\n"
+		fill(_("The image goes to DIR/tovrin-fw.bin, mode 0644, where "
+		       "the kernel's firmware\n"
+		       "loader finds it (DIR is /lib/firmware unless "
+		       "--firmware-dir says otherwise).\n"
+		       "Packages are read with libarchive (package "
+		       "libarchive13, or libarchive13t64\n"
+		       "on Debian 13); a folder or the driver itself needs "
+		       "nothing more.  Without\n"
+		       "network, carry that package's .deb, fetched with "
+		       "apt-get update && apt-get\n"
+		       "download on the same Debian release and architecture, "
+		       "and install it with\n"
 		       "dpkg -i; or use the offline page %s on any computer."),
 		     {page}),
 		_("Options:\n"
-		  "  --firmware-dir DIR   install into DIR (default /lib/firmware)\n"
-		  "  --force              replace a DIR/tovrin-fw.bin that holds another image\n"
-		  "  --driver PATH        use the CnxEtU.sys at PATH in SOURCE, where they differ\n"
+		  "  --firmware-dir DIR   install into DIR (default "
+		  "/lib/firmware)\n"
+		  "  --force              replace a DIR/tovrin-fw.bin that "
+		  "holds another image\n"
+		  "  --driver PATH        use the CnxEtU.sys at PATH in "
+		  "SOURCE, where they differ\n"
 		  "  --help               give this help list\n"
 		  "  --version            print program version"),
 		// TRANSLATORS: %s is the address to write to, in angle
@@ -139,7 +154,8 @@ on_signal(int sig)
 [[noreturn]] void
 stopped(const char *name, const std::string &src, const std::string &how)
 {
-	die("%s was stopped while reading `%s' (%s): it is damaged or made to harm; fetch or copy it again",
+	die("%s was stopped while reading `%s' (%s): it is damaged or made to "
+	    "harm; fetch or copy it again",
 	    {name, src, shown(how)});
 }
 
@@ -182,20 +198,28 @@ tell_plan(const plan &p, const std::vector<entry> &entries,
 		// TRANSLATORS: a driver's path in the package; SOURCE as
 		// given; the driver's size; the largest size a driver may
 		// have.
-		warnn("`%s' in `%s' is %s byte, more than any driver (%s): left out",
-		      "`%s' in `%s' is %s bytes, more than any driver (%s): left out",
+		warnn("`%s' in `%s' is %s byte, more than any driver (%s): "
+		      "left out",
+		      "`%s' in `%s' is %s bytes, more than any driver (%s): "
+		      "left out",
 		      static_cast<uint64_t>(e.size),
 		      {shown(e.path), src, num(e.size), num(max_driver)});
 	}
 	if (p.oversized.size() > told(p.oversized.size()))
-		warnn("%s more CnxEtU.sys in `%s' is larger than any driver: left out",
-		      "%s more CnxEtU.sys in `%s' are larger than any driver: left out",
-		      p.oversized.size() - few, {num(p.oversized.size() - few), src});
+		warnn("%s more CnxEtU.sys in `%s' is larger than any driver: "
+		      "left out",
+		      "%s more CnxEtU.sys in `%s' are larger than any driver: "
+		      "left out",
+		      p.oversized.size() - few,
+		      {num(p.oversized.size() - few), src});
 	if (p.outcome == plan::none_small)
-		die("no CnxEtU.sys in `%s' is small enough to be a driver", {src});
+		die("no CnxEtU.sys in `%s' is small enough to be a driver",
+		    {src});
 	if (p.outcome == plan::too_much)
-		dien("the %s driver in `%s' comes to %s bytes, more than any package's drivers (%s): refused",
-		     "the %s drivers in `%s' come to %s bytes, more than any package's drivers (%s): refused",
+		dien("the %s driver in `%s' comes to %s bytes, more than any "
+		     "package's drivers (%s): refused",
+		     "the %s drivers in `%s' come to %s bytes, more than any "
+		     "package's drivers (%s): refused",
 		     p.drivers.size(),
 		     {num(static_cast<int64_t>(p.drivers.size())), src,
 		      num(p.total), num(max_total)});
@@ -220,7 +244,8 @@ main(int argc, char **argv)
 		setrlimit(RLIMIT_NOFILE, &files);
 	}
 
-	const int fd = open(o.source, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+	const int fd =
+		open(o.source, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
 	if (fd < 0 && errno == ENOENT)
 		die("cannot read `%s': No such file or directory", {src});
 	if (fd < 0 && errno == EACCES)
@@ -231,8 +256,8 @@ main(int argc, char **argv)
 		// English, or the message below.
 		die("cannot read `%s': %s", {src, strerror(errno)});
 
-	reading r{reading::driver, nullptr, fd, st.st_size, nullptr, nullptr,
-		  nullptr, o.driver};
+	reading r{reading::driver, nullptr, fd,      st.st_size,
+		  nullptr,         nullptr, nullptr, o.driver};
 	std::vector<entry> entries;
 	std::vector<int> fds;
 	plan p{};
@@ -241,7 +266,8 @@ main(int argc, char **argv)
 		r.kind = reading::folder;
 		walk_folder(fd, entries, fds);
 		if (entries.size() > max_listed)
-			die("cannot read `%s': %s", {src, "more than 10000 CnxEtU.sys"});
+			die("cannot read `%s': %s",
+			    {src, "more than 10000 CnxEtU.sys"});
 		p = plan_drivers(entries, o.driver);
 		tell_plan(p, entries, src, true);
 		for (size_t i = 0; i < fds.size(); i++)
@@ -261,7 +287,8 @@ main(int argc, char **argv)
 		if (!S_ISREG(st.st_mode))
 			r.size = -1;
 	}
-	const char *name = r.kind == reading::package ? "libarchive" : "tovrin-fw";
+	const char *name =
+		r.kind == reading::package ? "libarchive" : "tovrin-fw";
 
 	// The driver itself, too large, is no driver: it is not read.
 	bool oversized = r.kind == reading::driver && r.size > max_driver;
@@ -272,10 +299,12 @@ main(int argc, char **argv)
 		// TRANSLATORS: SOURCE as given; why the reader could not be
 		// sealed (the system's words, in English); a command to run
 		// as a user; a command to run as root.
-		die("cannot read `%s' without root's rights (%s): as a user, run %s, then as root %s",
-		    {src, shown(a.unsealed), std::string(me) + " --firmware-dir ~/fw SOURCE",
-		     "install -D -m 0644 ~/fw/tovrin-fw.bin " + std::string(o.dir) +
-			     "/tovrin-fw.bin"});
+		die("cannot read `%s' without root's rights (%s): as a user, "
+		    "run %s, then as root %s",
+		    {src, shown(a.unsealed),
+		     std::string(me) + " --firmware-dir ~/fw SOURCE",
+		     "install -D -m 0644 ~/fw/tovrin-fw.bin " +
+			     std::string(o.dir) + "/tovrin-fw.bin"});
 	if (!a.stopped.empty())
 		stopped(name, src, a.stopped);
 	if (a.failed == 'U') {
@@ -301,16 +330,21 @@ main(int argc, char **argv)
 		const entry &e = entries[a.found[k].entry];
 		const int64_t stated = e.size < 0 ? max_driver : e.size;
 		if (a.errors[k] != 0)
-			die("cannot read `%s': %s", {src, strerror(a.errors[k])});
+			die("cannot read `%s': %s",
+			    {src, strerror(a.errors[k])});
 		if (r.kind == reading::folder && a.got[k] != e.size)
 			// TRANSLATORS: the reason in "cannot read `%s': %s",
 			// of a folder whose drivers changed while they were
 			// read.
-			die("cannot read `%s': %s", {src, _("it changed while it was read")});
+			die("cannot read `%s': %s",
+			    {src, _("it changed while it was read")});
 		if (r.kind == reading::package && a.got[k] > stated)
-			die("`%s' is damaged: a CnxEtU.sys in it unpacks to more than the package says it holds; fetch or copy it again",
+			die("`%s' is damaged: a CnxEtU.sys in it unpacks to "
+			    "more than the package says it holds; fetch or "
+			    "copy it again",
 			    {src});
-		if (r.kind == reading::package && e.size >= 0 && a.got[k] < e.size)
+		if (r.kind == reading::package && e.size >= 0 &&
+		    a.got[k] < e.size)
 			damaged(src, "");
 	}
 
@@ -322,8 +356,10 @@ main(int argc, char **argv)
 		// TRANSLATORS: the reason in "no firmware in `%s': %s", of
 		// SOURCE itself, a file too large to be a driver; its size,
 		// and the largest a driver may have.
-		oversized_reason = fill(__("at %s byte it is larger than any driver (%s bytes at most)",
-					   "at %s bytes it is larger than any driver (%s bytes at most)",
+		oversized_reason = fill(__("at %s byte it is larger than any "
+					   "driver (%s bytes at most)",
+					   "at %s bytes it is larger than any "
+					   "driver (%s bytes at most)",
 					   static_cast<uint64_t>(r.size)),
 					{num(r.size), num(max_driver)});
 		// TRANSLATORS: a driver's path; the locator's reason, in
@@ -337,15 +373,21 @@ main(int argc, char **argv)
 	}
 	if (v.without.size() > told(v.without.size()))
 		warnn("%s more driver holds no firmware",
-		      "%s more drivers hold no firmware", v.without.size() - few,
+		      "%s more drivers hold no firmware",
+		      v.without.size() - few,
 		      {num(static_cast<int64_t>(v.without.size() - few))});
 	if (v.images.empty()) {
 		const uint64_t n = p.drivers.size() + p.oversized.size();
 		if (r.kind == reading::driver && r.lib == nullptr)
-			die("`%s' is no driver; if it is the vendor's package, libarchive is needed to read it: install libarchive13 (without network, see %s --help), or take the firmware out with the offline page %s on any computer",
+			die("`%s' is no driver; if it is the vendor's package, "
+			    "libarchive is needed to read it: install "
+			    "libarchive13 (without network, see %s --help), or "
+			    "take the firmware out with the offline page %s on "
+			    "any computer",
 			    {src, me, page});
 		if (r.kind == reading::driver)
-			die("`%s' is neither a package that libarchive can read nor a driver",
+			die("`%s' is neither a package that libarchive can "
+			    "read nor a driver",
 			    {src});
 		if (n == 1)
 			die("the one driver in `%s' holds no firmware", {src});
@@ -365,7 +407,8 @@ main(int argc, char **argv)
 			fprintf(stderr, "    %s\n",
 				fill(__("%s: %s byte, sha256 %s",
 					"%s: %s bytes, sha256 %s", l.size),
-				     {shown(entries[l.entry].path), num(l.size), l.sum})
+				     {shown(entries[l.entry].path), num(l.size),
+				      l.sum})
 					.c_str());
 			const size_t more = v.images[k].count - 1;
 			if (more > 0)
@@ -374,7 +417,8 @@ main(int argc, char **argv)
 					// how many more drivers hold that
 					// image.
 					fill(__("the same in %s more driver",
-						"the same in %s more drivers", more),
+						"the same in %s more drivers",
+						more),
 					     {num(static_cast<int64_t>(more))})
 						.c_str());
 		}
@@ -385,7 +429,8 @@ main(int argc, char **argv)
 			fprintf(stderr, "    %s\n",
 				fill(__("and %s more", "and %s more",
 					v.images.size() - few),
-				     {num(static_cast<int64_t>(v.images.size() - few))})
+				     {num(static_cast<int64_t>(v.images.size() -
+							       few))})
 					.c_str());
 		if (r.kind == reading::folder)
 			die("pick one: give its path in `%s' as SOURCE", {src});
@@ -403,7 +448,8 @@ main(int argc, char **argv)
 		say("using `%s'", {path});
 	else
 		say("using `%s' from `%s'", {path, src});
-	printf("found firmware in `%s' at offset %#x\n", path.c_str(), first.offset);
+	printf("found firmware in `%s' at offset %#x\n", path.c_str(),
+	       first.offset);
 	fflush(stdout);
 	put_image(o.dir, a.image, o.force);
 	return 0;

@@ -42,10 +42,10 @@ walk(int dir, const std::string &prefix, int depth, std::vector<entry> &entries,
 		}
 		const std::string path = prefix + name;
 		if (type == DT_DIR) {
-			const int sub = openat(dirfd(d), name.c_str(),
-					       O_RDONLY | O_DIRECTORY |
-						       O_NOFOLLOW | O_CLOEXEC |
-						       O_NONBLOCK);
+			const int sub =
+				openat(dirfd(d), name.c_str(),
+				       O_RDONLY | O_DIRECTORY | O_NOFOLLOW |
+					       O_CLOEXEC | O_NONBLOCK);
 			if (sub >= 0 && depth < max_depth)
 				walk(sub, path + "/", depth + 1, entries, fds);
 			else if (sub >= 0)
@@ -59,6 +59,9 @@ walk(int dir, const std::string &prefix, int depth, std::vector<entry> &entries,
 			fds.push_back(-1);
 			continue;
 		}
+		// A device is never opened: opening some (a tape) acts.
+		if (type != DT_REG)
+			continue;
 		// A FIFO or a link swapped in since the listing cannot hold
 		// root, nor lead it elsewhere.
 		const int fd = openat(dirfd(d), name.c_str(),
@@ -73,7 +76,8 @@ walk(int dir, const std::string &prefix, int depth, std::vector<entry> &entries,
 		if (fd >= 0)
 			close(fd);
 		else if (errno == ELOOP)
-			entries.push_back({path, kind::link, 0}), fds.push_back(-1);
+			entries.push_back({path, kind::link, 0}),
+				fds.push_back(-1);
 	}
 	closedir(d);
 }

@@ -64,7 +64,8 @@ le(uint64_t v, int bytes)
 void
 entry(const std::string &path, int64_t size)
 {
-	const std::string body = "r" + le(static_cast<uint64_t>(size), 8) + path;
+	const std::string body =
+		"r" + le(static_cast<uint64_t>(size), 8) + path;
 	record('E', body, static_cast<uint32_t>(body.size()));
 }
 
@@ -93,7 +94,8 @@ act()
 					"/dev/shm/hostile", "hostile"};
 		std::string out;
 		for (const char *p : places) {
-			const int fd = open(p, O_WRONLY | O_CREAT | O_EXCL, 0666);
+			const int fd =
+				open(p, O_WRONLY | O_CREAT | O_EXCL, 0666);
 			out += how(p, fd >= 0) + "; ";
 		}
 		return out;
@@ -101,14 +103,20 @@ act()
 	if (attack == "proc")
 		return how("/proc", opendir("/proc") != nullptr);
 	if (attack == "home")
-		return how("/home", open(getenv("HOSTILE_FILE") ? getenv("HOSTILE_FILE") : "/home", O_RDONLY) >= 0);
+		return how("/home",
+			   open(getenv("HOSTILE_FILE") ? getenv("HOSTILE_FILE")
+						       : "/home",
+				O_RDONLY) >= 0);
 	if (attack == "unix") {
 		const int s = socket(AF_UNIX, SOCK_STREAM, 0);
 		sockaddr_un a = {};
 		a.sun_family = AF_UNIX;
 		strcpy(a.sun_path, "/run/systemd/private");
 		return how("socket", s >= 0) + "; " +
-		       how("connect", s >= 0 && connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0);
+		       how("connect",
+			   s >= 0 &&
+				   connect(s, reinterpret_cast<sockaddr *>(&a),
+					   sizeof a) == 0);
 	}
 	if (attack == "network") {
 		const int s = socket(AF_INET, SOCK_STREAM, 0);
@@ -117,7 +125,10 @@ act()
 		a.sin_port = htons(22);
 		a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
 		return how("socket", s >= 0) + "; " +
-		       how("connect", s >= 0 && connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0);
+		       how("connect",
+			   s >= 0 &&
+				   connect(s, reinterpret_cast<sockaddr *>(&a),
+					   sizeof a) == 0);
 	}
 	if (attack == "hungry") {
 		void *p = malloc(size_t{1536} << 20);
@@ -148,7 +159,9 @@ act()
 		const uint64_t got = attack == "oversize" ? 8 : 100;
 		std::string body = index + le(got, 8) + "I" + le(0, 4) + image;
 		// short: the record's length says more than is sent.
-		record('R', body, static_cast<uint32_t>(body.size() + (attack == "short" ? 10 : 0)));
+		record('R', body,
+		       static_cast<uint32_t>(body.size() +
+					     (attack == "short" ? 10 : 0)));
 	}
 	_exit(0);
 }
@@ -179,10 +192,10 @@ archive_error_string(archive *)
 	return said.c_str();
 }
 
-#define STUB(name) \
-	int name(archive *) \
-	{ \
-		return 0; \
+#define STUB(name)                                                             \
+	int name(archive *)                                                    \
+	{                                                                      \
+		return 0;                                                      \
 	}
 STUB(archive_read_free)
 STUB(archive_read_support_format_zip)

@@ -78,7 +78,7 @@ tarball() {
 # package installs, and its tovrin-fw-install installs the image that its
 # tovrin-fw takes out of the driver, from a CD copied to a folder (plain
 # CD names, upper case) and from the driver under another name, both
-# without bsdtar.  On amd64, the README's offline way for a package file
+# without libarchive.  On amd64, the README's offline way for a package file
 # too: its download line for SUITE, run with network, then its dpkg line
 # without.
 deb() {
@@ -116,7 +116,7 @@ installed() {
 	rm \$firmware
 }
 dpkg -i $deb
-if command -v bsdtar; then exit 1; fi
+if ls /usr/lib/*/libarchive.so.13; then exit 1; fi
 tovrin-fw xp-driver.bin image.bin
 tovrin-fw-install cd >said && cat said
 # /lib/firmware is the loader's: the last line is the next step there.

@@ -44,25 +44,49 @@ TEST(Rules, Plans)
 		std::vector<size_t> drivers, oversized, links;
 	} rows[] = {
 		{listing({}), plan::none, {}, {}, {}},
-		{listing({"l::CnxEtU.sys", "o::B/CnxEtU.sys"}), plan::none, {}, {}, {0}},
+		{listing({"l::CnxEtU.sys", "o::B/CnxEtU.sys"}),
+		 plan::none,
+		 {},
+		 {},
+		 {0}},
 		// An oversized driver at the top leaves the real one in.
 		{listing({(big + "CnxEtU.sys").c_str(), "r:10:x/CnxEtU.sys"}),
-		 plan::go, {1}, {0}, {}},
-		{listing({(big + "CnxEtU.sys").c_str()}), plan::none_small, {}, {0}, {}},
+		 plan::go,
+		 {1},
+		 {0},
+		 {}},
+		{listing({(big + "CnxEtU.sys").c_str()}),
+		 plan::none_small,
+		 {},
+		 {0},
+		 {}},
 		// Told by path, byte for byte, whatever the package's order.
-		{listing({"r:1:b/CnxEtU.sys", "r:1:B/CnxEtU.sys", "r:1:a/CnxEtU.sys"}),
-		 plan::go, {1, 2, 0}, {}, {}},
+		{listing({"r:1:b/CnxEtU.sys", "r:1:B/CnxEtU.sys",
+			  "r:1:a/CnxEtU.sys"}),
+		 plan::go,
+		 {1, 2, 0},
+		 {},
+		 {}},
 		// 64 MiB in all is the bound; an unknown size counts as a
 		// driver's largest.
 		{listing({(top + "1").c_str(), (top + "2").c_str(),
 			  (top + "3").c_str(), (top + "4").c_str()}),
-		 plan::go, {0, 1, 2, 3}, {}, {}},
+		 plan::go,
+		 {0, 1, 2, 3},
+		 {},
+		 {}},
 		{listing({(top + "1").c_str(), (top + "2").c_str(),
 			  (top + "3").c_str(), (top + "4").c_str(), "r:1:5"}),
-		 plan::too_much, {0, 1, 2, 3, 4}, {}, {}},
+		 plan::too_much,
+		 {0, 1, 2, 3, 4},
+		 {},
+		 {}},
 		{listing({(top + "1").c_str(), (top + "2").c_str(),
 			  (top + "3").c_str(), "r:-1:4", "r:1:5"}),
-		 plan::too_much, {0, 1, 2, 3, 4}, {}, {}},
+		 plan::too_much,
+		 {0, 1, 2, 3, 4},
+		 {},
+		 {}},
 	};
 	for (const row &r : rows) {
 		const plan p = plan_drivers(r.entries);
@@ -72,8 +96,9 @@ TEST(Rules, Plans)
 		EXPECT_EQ(p.links, r.links);
 	}
 	// The owner's choice alone counts.
-	const plan chosen = plan_drivers(
-		listing({"r:1:A/CnxEtU.sys", "r:1:B/CnxEtU.sys"}), "B/CnxEtU.sys");
+	const plan chosen =
+		plan_drivers(listing({"r:1:A/CnxEtU.sys", "r:1:B/CnxEtU.sys"}),
+			     "B/CnxEtU.sys");
 	EXPECT_EQ(chosen.drivers, std::vector<size_t>{1});
 }
 
@@ -85,7 +110,8 @@ TEST(Rules, Images)
 				      "r:1:a", "r:1:f", "r:1:0"});
 	std::vector<located> found;
 	for (size_t i = 0; i < 5; i++)
-		found.push_back({i, true, 0, 16, i == 2 ? "other" : "same", {}});
+		found.push_back(
+			{i, true, 0, 16, i == 2 ? "other" : "same", {}});
 	found.push_back({5, false, 0, 0, {}, "file header corrupted"});
 	found.push_back({6, false, 0, 0, {}, "file header corrupted"});
 	const verdict v = judge(entries, found);
