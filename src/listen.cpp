@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,7 +73,6 @@ in_bounds(unsigned char type, size_t len)
 	case 'R':
 		return len >= 14 && len <= 17 + max_driver;
 	case 'F':
-	case 'S':
 		return len >= 1 && len <= 1 + max_reason;
 	default:
 		return false;
@@ -93,17 +93,15 @@ struct listener {
 		return (size < 0 ? max_driver : size) + 1;
 	}
 	// A record taken in, or why it is a lie.
-	const char *take_in(unsigned char type, const std::string &body);
+	size_t listed_bytes = 0;
+	const char *take_in(unsigned char type, std::string &body);
 };
 
 const char *
-listener::take_in(unsigned char type, const std::string &body)
+listener::take_in(unsigned char type, std::string &body)
 {
 	const auto *p = reinterpret_cast<const unsigned char *>(body.data());
 	switch (type) {
-	case 'S':
-		a.unsealed = body;
-		return text(body, max_reason) ? nullptr : "a reason not text";
 	case 'E': {
 		if (r.kind != reading::package || a.listed || a.failed)
 			return "an entry out of turn";
@@ -116,8 +114,10 @@ listener::take_in(unsigned char type, const std::string &body)
 		const auto size = static_cast<int64_t>(get_le(p + 1, 8));
 		if ((p[0] != 'r' && p[0] != 'l' && p[0] != 'o') || size < -1)
 			return "an entry of no kind";
-		if (a.listing.size() == max_listed)
-			return "more than 10000 CnxEtU.sys";
+		listed_bytes += path.size();
+		if (a.listing.size() == max_listed ||
+		    listed_bytes > max_listed_bytes)
+			return "more CnxEtU.sys than any package holds";
 		a.listing.push_back({path, k, size});
 		return nullptr;
 	}
@@ -187,7 +187,7 @@ listener::take_in(unsigned char type, const std::string &body)
 					a.images_differ = true;
 			}
 		if (first)
-			a.image = body.substr(17);
+			a.image = std::move(body.erase(0, 17));
 		if (a.images_differ)
 			a.image.clear(), a.image.shrink_to_fit();
 	} else {
@@ -207,16 +207,36 @@ signal_name(int sig)
 				 : "signal " + std::to_string(sig);
 }
 
+// Whether the reader has ended within the deadline; after its pipe's
+// end it has nothing left to do, and may not wait on.
+bool
+ended(pid_t pid, int64_t deadline)
+{
+	const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+	if (fd < 0)
+		return false;
+	pollfd pfd = {fd, POLLIN, 0};
+	int ready;
+	do {
+		const int64_t left = std::max<int64_t>(deadline - now_ms(), 0);
+		ready = poll(&pfd, 1, static_cast<int>(left));
+	} while (ready < 0 && errno == EINTR);
+	close(fd);
+	return ready > 0;
+}
+
 } // namespace
 
 answer
 listen(const reading &r, bool root)
 {
 	listener l{r, {}, {}};
-	int p[2];
-	if (pipe2(p, O_CLOEXEC) != 0) {
+	// The answer on one pipe; on the other, before the seal, why it
+	// could not be made: a sealed reader cannot write there.
+	int p[2], sealed[2];
+	if (pipe2(p, O_CLOEXEC) != 0 || pipe2(sealed, O_CLOEXEC) != 0) {
 		l.a.unsealed = std::string("pipe: ") + strerror(errno);
-		return l.a;
+		return std::move(l.a);
 	}
 	if (r.kind == reading::folder)
 		l.expected = *r.drivers;
@@ -225,12 +245,13 @@ listen(const reading &r, bool root)
 	const pid_t pid = spawn_reader(root);
 	if (pid < 0) {
 		l.a.unsealed = std::string("clone: ") + strerror(errno);
-		return l.a;
+		return std::move(l.a);
 	}
 	if (pid == 0) {
 		close(p[0]);
+		close(sealed[0]);
 		prepare_reader(r);
-		std::vector<int> keep = {p[1]};
+		std::vector<int> keep = {p[1], sealed[1]};
 		if (r.kind == reading::folder) {
 			for (size_t i : *r.drivers)
 				keep.push_back((*r.fds)[i]);
@@ -244,19 +265,38 @@ listen(const reading &r, bool root)
 			std::string said = why;
 			if (errno != 0)
 				said = said + ": " + strerror(errno);
-			put_record(p[1], 'S', said.data(), said.size());
+			if (write(sealed[1], said.data(), said.size()) < 0)
+				_exit(1);
 			_exit(0);
 		}
+		close(sealed[1]);
 		run_reader(r, p[1]);
 	}
 	reader_pid = pid;
 	close(p[1]);
+	close(sealed[1]);
 
 	const int64_t deadline = now_ms() + TOVRIN_FW_READER_SECONDS * 1000;
 	bool kill_it = false;
-	for (;;) {
+	// Nothing on the seal's pipe, and its end: sealed.
+	unsigned char why[max_reason];
+	size_t said = 0;
+	int got;
+	while (said < sizeof why &&
+	       (got = take(sealed[0], why + said, 1, deadline)) == 1)
+		said++;
+	close(sealed[0]);
+	if (said > 0) {
+		l.a.unsealed.assign(reinterpret_cast<char *>(why), said);
+		kill_it = true;
+	} else if (got < 0) {
+		l.a.stopped = "no answer in " +
+			      std::to_string(TOVRIN_FW_READER_SECONDS) + " s";
+		kill_it = true;
+	}
+	while (!kill_it) {
 		unsigned char head[record_header];
-		int got = take(p[0], head, sizeof head, deadline);
+		got = take(p[0], head, sizeof head, deadline);
 		if (got == 1) {
 			const size_t len =
 				static_cast<size_t>(get_le(head + 1, 4));
@@ -275,14 +315,11 @@ listen(const reading &r, bool root)
 					    l.take_in(head[0], body)) {
 					l.a.stopped = lie;
 					kill_it = true;
-					break;
 				}
-				if (!l.a.unsealed.empty())
-					break;
 				continue;
 			}
 		}
-		if (got < 0) {
+		if (got < 0 || !ended(pid, deadline)) {
 			l.a.stopped = "no answer in " +
 				      std::to_string(TOVRIN_FW_READER_SECONDS) +
 				      " s";
@@ -300,7 +337,7 @@ listen(const reading &r, bool root)
 	reader_pid = 0;
 	reader_ended();
 	if (!l.a.stopped.empty() || !l.a.unsealed.empty())
-		return l.a;
+		return std::move(l.a);
 	if (WIFSIGNALED(status)) {
 		l.a.stopped = ru.ru_utime.tv_sec + ru.ru_stime.tv_sec >=
 					      reader_cpu_seconds
@@ -317,5 +354,5 @@ listen(const reading &r, bool root)
 	} else if (r.kind == reading::package && !l.a.listed && !l.a.failed) {
 		l.a.stopped = "an answer cut short";
 	}
-	return l.a;
+	return std::move(l.a);
 }

@@ -47,7 +47,9 @@ exists(const std::string &path)
 bool
 holds(const std::string &target, const std::string &image)
 {
-	const int fd = open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+	// A link or a device there holds no image of ours: never opened.
+	const int fd = open(target.c_str(),
+			    O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
 	if (fd < 0)
 		return false;
 	struct stat st;
@@ -153,7 +155,7 @@ put_image(const std::string &dir, const std::string &image, bool force)
 			made.push_back(d);
 		have_made = 1;
 		for (auto d = made.rbegin(); d != made.rend(); ++d)
-			if (mkdir(d->c_str(), 0777) != 0 && errno != EEXIST)
+			if (mkdir(d->c_str(), 0755) != 0 && errno != EEXIST)
 				die("cannot create `%s' (the default needs "
 				    "root)",
 				    {dir});
@@ -182,7 +184,22 @@ put_image(const std::string &dir, const std::string &image, bool force)
 		die("cannot write `%s'", {part});
 	}
 	close(fd);
-	if (rename(part.c_str(), target.c_str()) != 0)
+	// Without --force, an image that came since it was looked at stays.
+	int renamed;
+	if (force) {
+		renamed = rename(part.c_str(), target.c_str());
+	} else {
+		renamed = renameat2(AT_FDCWD, part.c_str(), AT_FDCWD,
+				    target.c_str(), RENAME_NOREPLACE);
+		if (renamed != 0 && errno == EEXIST)
+			die("`%s' holds another image: left as it is (--force "
+			    "replaces it)",
+			    {target});
+		// A file system that cannot refuse to replace.
+		if (renamed != 0 && errno == EINVAL)
+			renamed = rename(part.c_str(), target.c_str());
+	}
+	if (renamed != 0)
 		die("cannot rename `%s' to `%s'", {part, target});
 	have_part = 0;
 	have_made = 0;

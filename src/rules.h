@@ -18,6 +18,7 @@
 constexpr int64_t max_driver = 16 * 1024 * 1024;
 constexpr int64_t max_total = 64 * 1024 * 1024;
 constexpr size_t max_listed = 10000;
+constexpr size_t max_listed_bytes = 1024 * 1024; // of their paths
 // Of many lines alike, the first few are said, then how many more.
 constexpr size_t few = 3;
 

@@ -86,13 +86,68 @@ num(int64_t n)
 	return std::to_string(n);
 }
 
+namespace
+{
+
+// The length of the UTF-8 sequence at p (of at most n bytes) and its code
+// point, or 0 where it is no such sequence.
+size_t
+decode(const unsigned char *p, size_t n, uint32_t &c)
+{
+	static const struct {
+		unsigned char mask, lead;
+		uint32_t least;
+	} forms[] = {{0x80, 0x00, 0},
+		     {0xe0, 0xc0, 0x80},
+		     {0xf0, 0xe0, 0x800},
+		     {0xf8, 0xf0, 0x10000}};
+	for (size_t len = 1; len <= 4; len++) {
+		const auto &f = forms[len - 1];
+		if ((p[0] & f.mask) != f.lead)
+			continue;
+		if (len > n)
+			return 0;
+		c = p[0] & static_cast<unsigned char>(~f.mask);
+		for (size_t i = 1; i < len; i++) {
+			if ((p[i] & 0xc0) != 0x80)
+				return 0;
+			c = c << 6 | (p[i] & 0x3f);
+		}
+		const bool ok = c >= f.least && c <= 0x10ffff &&
+				(c < 0xd800 || c > 0xdfff);
+		return ok ? len : 0;
+	}
+	return 0;
+}
+
+// Characters that move or hide what a terminal shows: controls, C1
+// controls, and the marks that reorder text.
+bool
+hiding(uint32_t c)
+{
+	return c < 0x20 || (c >= 0x7f && c < 0xa0) || c == 0x61c ||
+	       c == 0x200e || c == 0x200f || (c >= 0x202a && c <= 0x202e) ||
+	       (c >= 0x2066 && c <= 0x2069);
+}
+
+} // namespace
+
 std::string
 shown(std::string_view path)
 {
-	std::string out(path);
-	for (char &c : out)
-		if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-			c = '?';
+	std::string out;
+	const auto *p = reinterpret_cast<const unsigned char *>(path.data());
+	for (size_t i = 0; i < path.size();) {
+		uint32_t c = 0;
+		const size_t len = decode(p + i, path.size() - i, c);
+		if (len == 0 || hiding(c)) {
+			out += '?';
+			i += len == 0 ? 1 : len;
+		} else {
+			out.append(path.substr(i, len));
+			i += len;
+		}
+	}
 	return out;
 }
 

@@ -19,7 +19,8 @@ const char *_(const char *msgid);
 const char *__(const char *singular, const char *plural, uint64_t n);
 std::string fill(std::string_view format, words args);
 std::string num(int64_t n);
-// A name from the package or the folder, as a terminal can show it.
+// A name from the package or the folder, as a terminal can show it: what
+// is not UTF-8, and what would move or hide text, as '?'.
 std::string shown(std::string_view path);
 
 // A line of ours on standard output, and on standard error.

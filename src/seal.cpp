@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/capability.h>
@@ -13,6 +15,7 @@
 #include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -74,6 +77,19 @@ pick_id()
 	while (listed("/etc/passwd", id) || listed("/etc/group", id))
 		id++;
 	return id;
+}
+
+// Where the kernel has no randomness yet, early in a boot: the pid and
+// the clock, still unknown a moment before.
+void
+put_pid(unsigned char r[8])
+{
+	timespec t;
+	clock_gettime(CLOCK_MONOTONIC, &t);
+	const uint64_t v = static_cast<uint64_t>(getpid()) << 32 ^
+			   static_cast<uint64_t>(t.tv_nsec);
+	for (int i = 0; i < 8; i++)
+		r[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
 bool
@@ -199,16 +215,12 @@ set_limits()
 // that can run code.
 const char *const allowed[] = {
 	"read",
-	"readv",
 	"pread64",
-	"preadv",
 	"lseek",
 	"_llseek",
 	"fstat",
 	"fstat64",
-	"newfstatat",
-	"fstatat64",
-	"statx",
+
 	"brk",
 	"munmap",
 	"mremap",
@@ -244,16 +256,32 @@ load_filter(int out)
 		if (nr != __NR_SCMP_ERROR)
 			failed |= seccomp_rule_add(ctx, SCMP_ACT_ALLOW, nr, 0);
 	}
-	failed |= seccomp_rule_add(
-		ctx, SCMP_ACT_ALLOW, SCMP_SYS(write), 1,
-		SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(out)));
+	// Written out, as C++ has no designated initializers of C's kind.
+	const scmp_arg_cmp to_out = {0, SCMP_CMP_EQ,
+				     static_cast<scmp_datum_t>(out), 0};
+	const scmp_arg_cmp no_exec = {2, SCMP_CMP_MASKED_EQ, PROT_EXEC, 0};
+	failed |= seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(write), 1,
+				   to_out);
+	// A descriptor's status, never a path's.
+	const scmp_arg_cmp empty_path = {3, SCMP_CMP_MASKED_EQ, AT_EMPTY_PATH,
+					 AT_EMPTY_PATH};
+	const scmp_arg_cmp statx_empty = {2, SCMP_CMP_MASKED_EQ, AT_EMPTY_PATH,
+					  AT_EMPTY_PATH};
+	static const char *const statters[] = {"newfstatat", "fstatat64"};
+	for (const char *name : statters) {
+		const int nr = seccomp_syscall_resolve_name(name);
+		if (nr != __NR_SCMP_ERROR)
+			failed |= seccomp_rule_add(ctx, SCMP_ACT_ALLOW, nr, 1,
+						   empty_path);
+	}
+	failed |= seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(statx), 1,
+				   statx_empty);
 	static const char *const mappers[] = {"mmap", "mmap2", "mprotect"};
 	for (const char *name : mappers) {
 		const int nr = seccomp_syscall_resolve_name(name);
 		if (nr != __NR_SCMP_ERROR)
-			failed |= seccomp_rule_add(
-				ctx, SCMP_ACT_ALLOW, nr, 1,
-				SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0));
+			failed |= seccomp_rule_add(ctx, SCMP_ACT_ALLOW, nr, 1,
+						   no_exec);
 	}
 	if (failed == 0)
 		failed = seccomp_load(ctx);
@@ -283,8 +311,13 @@ spawn_reader(bool root)
 				      CLONE_NEWUTS;
 	if (root)
 		reader_id = pick_id();
-	snprintf(empty_dir, sizeof empty_dir, "/tmp/.tovrin-fw-reader.%d",
-		 static_cast<int>(getpid()));
+	// A name no one can make first to stop the run.
+	unsigned char r[8] = {};
+	if (getrandom(r, sizeof r, GRND_NONBLOCK) != sizeof r)
+		put_pid(r);
+	snprintf(empty_dir, sizeof empty_dir,
+		 "/tmp/.tovrin-fw-reader.%02x%02x%02x%02x%02x%02x%02x%02x",
+		 r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]);
 	user_uid = getuid();
 	user_gid = getgid();
 	// As fork(), with namespaces: no stack of its own, the child returns
@@ -308,10 +341,6 @@ seal(bool root, const int *keep, size_t nkeep, int out)
 {
 	const char *why = nullptr;
 	close_others(keep, nkeep);
-	// Root's end, however it comes, ends the reader too.
-	prctl(PR_SET_PDEATHSIG, SIGKILL);
-	if (prctl(PR_SET_DUMPABLE, 0) != 0 && root)
-		return "prctl: PR_SET_DUMPABLE";
 	if (in_user_ns) {
 		char map[64];
 		snprintf(map, sizeof map, "%u %u 1", user_uid, user_uid);
@@ -340,6 +369,11 @@ seal(bool root, const int *keep, size_t nkeep, int out)
 	}
 	if ((why = clear_capability_sets()) != nullptr && root)
 		return why;
+	// After the change of id, which clears both: root's end, however it
+	// comes, ends the reader too, and no one may trace it.
+	prctl(PR_SET_PDEATHSIG, SIGKILL);
+	if (prctl(PR_SET_DUMPABLE, 0) != 0 && root)
+		return "prctl: PR_SET_DUMPABLE";
 	if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
 		return "prctl: PR_SET_NO_NEW_PRIVS";
 	if ((why = set_limits()) != nullptr)

@@ -7,6 +7,7 @@
 #include "put.h"
 #include "rules.h"
 #include "say.h"
+#include "seal.h"
 #include "walk.h"
 
 #include <algorithm>
@@ -144,6 +145,7 @@ on_signal(int sig)
 {
 	if (reader_pid > 0)
 		kill(reader_pid, SIGKILL);
+	reader_ended();
 	put_cleanup();
 	signal(sig, SIG_DFL);
 	raise(sig);
@@ -237,6 +239,10 @@ main(int argc, char **argv)
 	at_end = put_cleanup;
 	for (int sig : {SIGHUP, SIGINT, SIGTERM})
 		signal(sig, on_signal);
+	// A write past a file-size limit, or to a closed pipe, fails: the run
+	// then ends in its own words, and removes what it made.
+	signal(SIGXFSZ, SIG_IGN);
+	signal(SIGPIPE, SIG_IGN);
 	// A folder's drivers are each held open for the reader.
 	rlimit files;
 	if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
@@ -264,10 +270,13 @@ main(int argc, char **argv)
 	const bool folder = S_ISDIR(st.st_mode);
 	if (folder) {
 		r.kind = reading::folder;
-		walk_folder(fd, entries, fds);
-		if (entries.size() > max_listed)
+		const int err = walk_folder(fd, entries, fds);
+		if (err != 0)
 			die("cannot read `%s': %s",
-			    {src, "more than 10000 CnxEtU.sys"});
+			    {src,
+			     err == E2BIG
+				     ? "more CnxEtU.sys than any package holds"
+				     : strerror(err)});
 		p = plan_drivers(entries, o.driver);
 		tell_plan(p, entries, src, true);
 		for (size_t i = 0; i < fds.size(); i++)
@@ -314,7 +323,7 @@ main(int argc, char **argv)
 	if (r.kind == reading::package) {
 		if (a.failed == 'D' && !a.listed)
 			damaged(src, a.why);
-		entries = a.listing;
+		entries = std::move(a.listing);
 		p = plan_drivers(entries, o.driver);
 		tell_plan(p, entries, src, false);
 		if (a.failed == 'D')

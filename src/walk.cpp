@@ -13,10 +13,21 @@ namespace
 // Deeper folders are no vendor's: a bound, so that a crafted tree cannot
 // run root out of descriptors.
 constexpr int max_depth = 32;
+// Set where a folder or a driver could not be opened for want of
+// descriptors: then drivers would be missed, and the run must end.
+int out_of_descriptors;
+
+bool
+no_descriptors(int fd)
+{
+	if (fd < 0 && (errno == EMFILE || errno == ENFILE))
+		out_of_descriptors = errno;
+	return fd < 0;
+}
 
 void
 walk(int dir, const std::string &prefix, int depth, std::vector<entry> &entries,
-     std::vector<int> &fds)
+     std::vector<int> &fds, size_t *bytes)
 {
 	DIR *d = fdopendir(dir);
 	if (d == nullptr) {
@@ -24,7 +35,7 @@ walk(int dir, const std::string &prefix, int depth, std::vector<entry> &entries,
 		return;
 	}
 	while (const dirent *de = readdir(d)) {
-		if (entries.size() > max_listed)
+		if (entries.size() > max_listed || *bytes > max_listed_bytes)
 			break;
 		const std::string name = de->d_name;
 		if (name == "." || name == "..")
@@ -41,14 +52,18 @@ walk(int dir, const std::string &prefix, int depth, std::vector<entry> &entries,
 						     : DT_UNKNOWN;
 		}
 		const std::string path = prefix + name;
+		*bytes += path.size();
 		if (type == DT_DIR) {
 			const int sub =
 				openat(dirfd(d), name.c_str(),
 				       O_RDONLY | O_DIRECTORY | O_NOFOLLOW |
 					       O_CLOEXEC | O_NONBLOCK);
-			if (sub >= 0 && depth < max_depth)
-				walk(sub, path + "/", depth + 1, entries, fds);
-			else if (sub >= 0)
+			if (no_descriptors(sub))
+				continue;
+			if (depth < max_depth)
+				walk(sub, path + "/", depth + 1, entries, fds,
+				     bytes);
+			else
 				close(sub);
 			continue;
 		}
@@ -68,6 +83,8 @@ walk(int dir, const std::string &prefix, int depth, std::vector<entry> &entries,
 				      O_RDONLY | O_NOFOLLOW | O_NONBLOCK |
 					      O_CLOEXEC | O_NOCTTY);
 		struct stat st;
+		if (no_descriptors(fd) && errno != ELOOP)
+			continue;
 		if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
 			entries.push_back({path, kind::regular, st.st_size});
 			fds.push_back(fd);
@@ -84,10 +101,14 @@ walk(int dir, const std::string &prefix, int depth, std::vector<entry> &entries,
 
 } // namespace
 
-void
+int
 walk_folder(int dir, std::vector<entry> &entries, std::vector<int> &fds)
 {
+	size_t bytes = 0;
 	const int own = fcntl(dir, F_DUPFD_CLOEXEC, 0);
 	if (own >= 0)
-		walk(own, "", 0, entries, fds);
+		walk(own, "", 0, entries, fds, &bytes);
+	if (entries.size() > max_listed || bytes > max_listed_bytes)
+		return E2BIG;
+	return out_of_descriptors;
 }

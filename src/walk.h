@@ -10,8 +10,9 @@
 
 // Each entry named CnxEtU.sys under dir, its path relative to it, and for
 // a regular file its descriptor (opened without following a link and
-// without waiting, and checked to be a regular file), else -1.  Stops
-// past max_listed entries.
-void walk_folder(int dir, std::vector<entry> &entries, std::vector<int> &fds);
+// without waiting, and checked to be a regular file), else -1.  Returns
+// 0; E2BIG past the bounds on entries; EMFILE or ENFILE where some could
+// not be opened.
+int walk_folder(int dir, std::vector<entry> &entries, std::vector<int> &fds);
 
 #endif

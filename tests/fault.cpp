@@ -332,6 +332,16 @@ rename(const char *from, const char *to) noexcept
 }
 
 extern "C" int
+renameat2(int from_dir, const char *from, int to_dir, const char *to,
+	  unsigned flags) noexcept
+{
+	if (fails("rename"))
+		return -1;
+	return next<int (*)(int, const char *, int, const char *, unsigned)>(
+		"renameat2")(from_dir, from, to_dir, to, flags);
+}
+
+extern "C" int
 fsync(int fd)
 {
 	if (fails("fsync"))

@@ -24,6 +24,8 @@ namespace
 // use; a plain pointer, set before any constructor of this file runs.
 const char *chosen = getenv("TOVRIN_FW_HOSTILE");
 std::string said;
+// A loop that no compiler may leave out.
+volatile unsigned spin;
 
 // How a call went: "ok", or the system's reason.
 std::string
@@ -131,15 +133,29 @@ act()
 					   sizeof a) == 0);
 	}
 	if (attack == "hungry") {
-		void *p = malloc(size_t{1536} << 20);
+		// Kept, so that no compiler may leave the call out.
+		static void *volatile p;
+		p = malloc(size_t{1536} << 20);
 		return how("malloc", p != nullptr);
 	}
 	if (attack == "sleep") {
 		const timespec t = {3600, 0};
 		if (nanosleep(&t, nullptr) != 0)
 			for (;;)
-				;
+				spin = spin + 1;
 		return "slept";
+	}
+	if (attack == "closehang") {
+		// Its pipe closed, it waits on: root must not wait with it.
+		for (int fd = 0; fd < 64; fd++)
+			close(fd);
+		for (;;)
+			spin = spin + 1;
+	}
+	if (attack == "sealmsg") {
+		const std::string forged = "forged: run this instead";
+		record('S', forged, static_cast<uint32_t>(forged.size()));
+		_exit(0);
 	}
 	if (attack == "flood") {
 		const std::string junk(1 << 16, 'E');
