@@ -59,9 +59,31 @@ setup_file() {
 		done
 		mkdir big$count/R && cp "$EXAMPLES/sample-driver.sys" big$count/R/CnxEtU.sys
 	done
+	# Real packages' kinds: Explorer's copies beside the driver, an owner
+	# of a directory login, an oversized driver at the top beside a real
+	# one, four equal drivers and one different, 8,000 empty and one real.
+	mkdir -p copyof/Driver users/Driver top/x mixed/5 lots/real
+	cp "$EXAMPLES/sample-driver.sys" copyof/Driver/CnxEtU.sys
+	cp copyof/Driver/CnxEtU.sys "copyof/Driver/Copy of CnxEtU.sys"
+	cp copyof/Driver/CnxEtU.sys copyof/Driver/OldCnxEtU.sys
+	cp copyof/Driver/CnxEtU.sys users/Driver/ && cp copyof/Driver/CnxEtU.sys top/x/
+	cp copyof/Driver/CnxEtU.sys lots/real/
+	truncate -s $((16 * 1024 * 1024 + 1)) top/CnxEtU.sys
+	for i in 1 2 3 4; do mkdir mixed/$i && cp copyof/Driver/CnxEtU.sys mixed/$i/; done
+	cp other/B/CnxEtU.sys mixed/5/
+	mkdir -p lots/{1..8000}
+	for d in lots/[0-9]*; do : >"$d/CnxEtU.sys"; done
+	(cd users && bsdtar --uname "domain users" --gname "domain users" -cf ../users.tar .)
+	# A folder as a crafted stick may hold it: a file x, a driver whose
+	# folders' names hold newlines, and a link to /etc.
+	mkdir -p "crafted/x
+3 l/hostname
+q" && cp copyof/Driver/CnxEtU.sys crafted/x && : >"crafted/x
+3 l/hostname
+q/CnxEtU.sys" && ln -s /etc crafted/l
 	mkdir -p overnofw/A overnofw/B
 	cp big/A/CnxEtU.sys overnofw/A/ && cp nofw/CnxEtU.sys overnofw/B/
-	for tree in same other none nofw nofw2 big over roomy exact heavy crowd many overnofw; do (cd $tree && bsdtar -a -cf ../$tree.zip .); done
+	for tree in same other none nofw nofw2 big over roomy exact heavy crowd many overnofw copyof top mixed lots; do (cd $tree && bsdtar -a -cf ../$tree.zip .); done
 	# The driver as a link to a file it must never read.
 	ln -s /etc/shadow link && bsdtar -cf link.tar -s '/^link$/CnxEtU.sys/' link
 	# The vendor's package and a folder where only their owner may read
@@ -88,6 +110,12 @@ plain() { "$@"; }
 no_libarchive() {
 	shift
 	"$BARE" "$@"
+}
+# pick PATH ...: the run told which driver to take.
+pick() {
+	local path=$1 installer=$2
+	shift 2
+	"$installer" --driver "$path" "$@"
 }
 fault() {
 	local how=$1
@@ -133,19 +161,6 @@ no_locale() {
 }
 # Files up to 4 MiB: what is left out must not be unpacked at all.
 small_files() { (ulimit -f 8192 && "$@"); }
-# full_dir SIZE ...: the firmware folder fw/ a tmpfs of SIZE.
-full_dir() {
-	local size=$1
-	shift
-	[ "$(id -u)" -eq 0 ] && unshare --mount true 2>/dev/null ||
-		skip "no mount namespace for a full folder"
-	mkdir -p fw
-	# shellcheck disable=SC2016 # expanded by the inner shell
-	unshare --mount sh -c 'mount -t tmpfs -o size="$0" tmpfs fw && head -c "$0" /dev/zero >fw/full 2>/dev/null; rm -f fw/new; "$@"; status=$?
-		[ "$(ls -A fw)" = full ] || { echo "left in fw/: $(ls -A fw)"; exit 98; }
-		exit $status' "$size" "$@"
-}
-
 # install STATUS INSTALLED SAYS WITH ARGS: one run, made as WITH says;
 # INSTALLED is the file that fw/tovrin-fw.bin must then equal, "link" for
 # the link left there, or "none" for no fw/ (nor a/).  SAYS must stand in
@@ -169,7 +184,6 @@ install() {
 		{ echo "$*: does not say: $says: $output"; return 1; } ;;
 	esac
 	[ -z "$(ls -A tmp)" ] || { echo "$*: left in TMPDIR: $(ls -A tmp)"; return 1; }
-	case $with in full_dir*) return 0 ;; esac
 	case $want in
 	none)
 		[ ! -e fw ] && [ ! -e a ] || { echo "$*: made fw/ or a/"; return 1; }
@@ -225,7 +239,6 @@ cut.7z|1|none|=tovrin-fw-install: die Datei „cut.7z“ ist beschädigt oder un
 EXAMPLES/vendor/driver.zip|1|none|cannot rename \`fw/.tovrin-fw.bin.|fault rename:EIO
 EXAMPLES/vendor/driver.zip|1|none|at offset 0x6a0\ntovrin-fw-install: cannot write \`fw/.tovrin-fw.bin.|fault fsync:EIO
 roomy.zip|0|image|using \`CnxEtU.sys' from \`roomy.zip'
-EXAMPLES/vendor/driver.zip|1|none|cannot write \`fw/.tovrin-fw.bin.|full_dir 8k
 heavy.zip|1|none|=tovrin-fw-install: the 5 drivers in \`heavy.zip' come to 83886080 bytes, more than any package's drivers (67108864): refused|small_files
 heavy|1|none|the 5 drivers in \`heavy' come to 83886080 bytes
 crowd.zip|0|image|\`4/CnxEtU.sys' in \`crowd.zip' is 16777217 bytes, more than any driver (16777216): left out|small_files
@@ -251,6 +264,14 @@ nofw5|1|none|2 kolejne sterowniki nie zawierają firmware\ntovrin-fw-install: ż
 nofw8|1|none|5 kolejnych sterowników nie zawiera firmware|polish
 overnofw|1|none|none of the 2 drivers in \`overnofw' holds the firmware
 images4|1|none|    4/CnxEtU.sys: 4400 bytes, sha256
+other.zip|0|image|using \`A/CnxEtU.sys' from \`other.zip'|pick A/CnxEtU.sys
+other|1|none|no CnxEtU.sys in \`other' (read as a folder)|pick C/CnxEtU.sys
+copyof.zip|0|image|tovrin-fw-install: using \`Driver/CnxEtU.sys' from \`copyof.zip'\nfound firmware in \`Driver/CnxEtU.sys' at offset 0x6a0
+users.tar|0|image|using \`Driver/CnxEtU.sys' from \`users.tar'
+top.zip|0|image|tovrin-fw-install: \`CnxEtU.sys' in \`top.zip' is 16777217 bytes, more than any driver (16777216): left out\ntovrin-fw-install: using \`x/CnxEtU.sys' from \`top.zip'
+mixed.zip|1|none|    1/CnxEtU.sys: 4400 bytes, sha256 $(sha256sum <image | cut -d' ' -f1)\n      the same in 3 more drivers\n    5/CnxEtU.sys: 4400 bytes, sha256
+lots.zip|0|image|tovrin-fw-install: 7997 more drivers hold no firmware\ntovrin-fw-install: using \`real/CnxEtU.sys' from \`lots.zip'
+crafted|1|none|=tovrin-fw-install: no firmware in \`x?3 l/hostname?q/CnxEtU.sys': file is not a DOS executable\ntovrin-fw-install: the one driver in \`crafted' holds no firmware
 images5|1|none|    and 2 more
 images8|1|none|    i 5 kolejnych|polish
 many.zip|0|image|=tovrin-fw-install: no firmware in \`1/CnxEtU.sys': file is not a DOS executable\ntovrin-fw-install: no firmware in \`10/CnxEtU.sys': file is not a DOS executable\ntovrin-fw-install: no firmware in \`100/CnxEtU.sys': file is not a DOS executable\ntovrin-fw-install: 97 more drivers hold no firmware\ntovrin-fw-install: using \`A/CnxEtU.sys' from \`many.zip'\nfound firmware in \`A/CnxEtU.sys' at offset 0x6a0\ntovrin-fw-install: installed \`fw/tovrin-fw.bin'\ntovrin-fw-install: next: the kernel's firmware loader does not read \`fw': on the modem's computer, as root, install -D -m 0644 fw/tovrin-fw.bin /lib/firmware/tovrin-fw.bin, then plug the modem in (again)
@@ -272,7 +293,7 @@ EOF
 		SECONDS=0
 		install 1 none "$says" "hostile $attack" --firmware-dir fw "$zip" || return 1
 		[ "$SECONDS" -le 5 ] || { echo "$attack: took $SECONDS s"; return 1; }
-		! ps -eo uid= | awk '$1 >= 2147352576 && $1 < 2147418112 { found = 1 } END { exit !found }' ||
+		! pgrep -f -- "$HOSTILE" >/dev/null ||
 			{ echo "$attack: a reader outlived the run"; return 1; }
 		[ -z "$(ls -A /tmp/hostile /var/tmp/hostile /dev/shm/hostile 2>/dev/null)" ] ||
 			{ echo "$attack: left a file"; return 1; }
