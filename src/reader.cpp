@@ -1,11 +1,11 @@
 #include "reader.h"
 #include "findfw.h"
+#include "reason.h"
 #include "records.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <clocale>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -16,25 +16,8 @@
 namespace
 {
 
-const char *reason;
 int out_fd;
 unsigned char *buf; // one driver at a time, and a byte to tell it is more
-
-} // namespace
-
-// The locator reports why it failed as error(0, 0, "%s", why), each reason
-// a constant string: the reader keeps why, to send its number.
-extern "C" void
-error(int, int, const char *format, ...)
-{
-	va_list ap;
-	va_start(ap, format);
-	reason = strcmp(format, "%s") == 0 ? va_arg(ap, const char *) : format;
-	va_end(ap);
-}
-
-namespace
-{
 
 void
 send(unsigned char type, const void *a, size_t alen, const void *b = nullptr,
@@ -67,7 +50,7 @@ answer(size_t index, int64_t got)
 		return;
 	}
 	uint32_t size;
-	reason = nullptr;
+	locator_reason = "";
 	const unsigned char *fw = findfw(buf, static_cast<int32_t>(got), &size);
 	if (fw != nullptr) {
 		head[12] = 'I';
@@ -76,8 +59,7 @@ answer(size_t index, int64_t got)
 		return;
 	}
 	size_t code = 0;
-	while (code < nreasons &&
-	       (reason == nullptr || strcmp(reasons[code], reason) != 0))
+	while (code < nreasons && strcmp(reasons[code], locator_reason) != 0)
 		code++;
 	head[12] = 'N';
 	head[13] = static_cast<unsigned char>(code);
