@@ -34,9 +34,10 @@ load_libarchive()
 	void *h = dlopen(TOVRIN_FW_LIBARCHIVE, RTLD_LAZY | RTLD_LOCAL);
 	if (h == nullptr)
 		return nullptr;
-	// No program is started for a format or a filter: mtree opens the
-	// files it names, and lrzip, lzop and grzip run programs of those
-	// names, so neither is here.
+	// No program is started for a format or a filter, and no file is
+	// opened: mtree opens the files it names, lrzip, lzop and grzip run
+	// programs of those names, and lha asks iconv for Japanese names'
+	// converter; none is here.
 	static const char *const formats[std::size(lib.formats)] = {
 		"archive_read_support_format_zip",
 		"archive_read_support_format_cab",
@@ -46,7 +47,6 @@ load_libarchive()
 		"archive_read_support_format_cpio",
 		"archive_read_support_format_rar",
 		"archive_read_support_format_rar5",
-		"archive_read_support_format_lha",
 	};
 	static const char *const filters[std::size(lib.filters)] = {
 		"archive_read_support_filter_gzip",

@@ -29,7 +29,7 @@ struct libarchive {
 	const char *(*hardlink)(archive_entry *);
 	// The formats and filters that vendors ship drivers in, and those
 	// that need no other program and no file but the package.
-	int (*formats[9])(archive *);
+	int (*formats[8])(archive *);
 	int (*filters[6])(archive *);
 };
 

@@ -207,6 +207,18 @@ signal_name(int sig)
 				 : "signal " + std::to_string(sig);
 }
 
+// Whether the reader said all it was asked: each driver answered, after
+// the listing of a package, or why it could not.
+bool
+complete(const listener &l, const reading &r)
+{
+	if (l.a.failed == 'M')
+		return false;
+	if (l.a.failed != 0)
+		return l.expected.empty();
+	return l.expected.empty() && (r.kind != reading::package || l.a.listed);
+}
+
 // Whether the reader has ended within the deadline; after its pipe's
 // end it has nothing left to do, and may not wait on.
 bool
@@ -319,6 +331,15 @@ listen(const reading &r, bool root)
 				continue;
 			}
 		}
+		if (got == 0 && complete(l, r)) {
+			// All it was asked: its end, whatever it now does, is
+			// the kernel's to finish while root installs.
+			close(p[0]);
+			kill(pid, SIGKILL);
+			waitpid(pid, nullptr, WNOHANG);
+			reader_pid = 0;
+			return std::move(l.a);
+		}
 		if (got < 0 || !ended(pid, deadline)) {
 			l.a.stopped = "no answer in " +
 				      std::to_string(TOVRIN_FW_READER_SECONDS) +
@@ -348,10 +369,7 @@ listen(const reading &r, bool root)
 			"exit status " + std::to_string(WEXITSTATUS(status));
 	} else if (l.a.failed == 'M') {
 		l.a.stopped = l.a.why.empty() ? "out of memory" : l.a.why;
-	} else if (!l.expected.empty() && l.a.failed == 0 &&
-		   (r.kind != reading::package || l.a.listed)) {
-		l.a.stopped = "an answer cut short";
-	} else if (r.kind == reading::package && !l.a.listed && !l.a.failed) {
+	} else if (!complete(l, r)) {
 		l.a.stopped = "an answer cut short";
 	}
 	return std::move(l.a);

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <iconv.h>
 #include <string_view>
 #include <unistd.h>
 
@@ -35,19 +34,20 @@ fail(char why, const char *text)
 	_exit(0);
 }
 
-// The locator on one driver's got bytes, and its answer.
-void
-answer(size_t index, int64_t got)
+// The locator on one driver's got bytes, and its answer: an 'R' record's
+// payload.
+std::string
+located(size_t index, int64_t got)
 {
 	unsigned char head[17];
 	put_le(head, index, 4);
 	put_le(head + 4, static_cast<uint64_t>(got), 8);
+	const auto *h = reinterpret_cast<const char *>(head);
 	if (got > max_driver) {
 		// More than it said it holds: root says so, no image needed.
 		head[12] = 'N';
 		head[13] = 0;
-		send('R', head, 14);
-		return;
+		return std::string(h, 14);
 	}
 	uint32_t size;
 	locator_reason = "";
@@ -55,15 +55,22 @@ answer(size_t index, int64_t got)
 	if (fw != nullptr) {
 		head[12] = 'I';
 		put_le(head + 13, static_cast<uint64_t>(fw - buf), 4);
-		send('R', head, 17, fw, size);
-		return;
+		return std::string(h, 17) +
+		       std::string(reinterpret_cast<const char *>(fw), size);
 	}
 	size_t code = 0;
 	while (code < nreasons && strcmp(reasons[code], locator_reason) != 0)
 		code++;
 	head[12] = 'N';
 	head[13] = static_cast<unsigned char>(code);
-	send('R', head, 14);
+	return std::string(h, 14);
+}
+
+void
+answer(size_t index, int64_t got)
+{
+	const std::string said = located(index, got);
+	send('R', said.data(), said.size());
 }
 
 // Up to limit bytes of fd into buf: how many, or -1.
@@ -156,9 +163,12 @@ read_package(const reading &r)
 			read_driver(r.source);
 		_exit(0);
 	}
-	// The listing first, so that the drivers' sizes are judged before
-	// any is unpacked.
+	// One pass: each driver is unpacked as it comes, while the drivers
+	// so far stay within the bounds, and its answer is kept until the
+	// listing is whole, so that root judges the sizes first.
 	std::vector<entry> listing;
+	std::vector<std::string> answers;
+	int64_t total = 0;
 	archive_entry *e;
 	int status;
 	while ((status = l.next_header(a, &e)) == archive_ok ||
@@ -182,45 +192,29 @@ read_package(const reading &r)
 		listing.push_back({std::string(path), k, size});
 		if (listing.size() > max_listed)
 			_exit(0); // root refuses so many
-	}
-	if (status != archive_eof)
-		fail('D', l.error_string(a));
-	send('L', nullptr, 0);
-	l.read_free(a);
-
-	const plan p = plan_drivers(listing, r.only);
-	if (p.outcome != plan::go)
-		_exit(0);
-	std::vector<bool> wanted(listing.size());
-	for (size_t i : p.drivers)
-		wanted[i] = true;
-	if (lseek(r.source, 0, SEEK_SET) != 0 ||
-	    (a = open_package(l, r.source)) == nullptr)
-		fail('D', nullptr);
-	size_t index = 0, left = p.drivers.size();
-	while (left > 0 && ((status = l.next_header(a, &e)) == archive_ok ||
-			    status == archive_warn)) {
-		std::string_view path;
-		if (!driver_entry(l, e, path) || index >= listing.size())
+		if (k != kind::regular || size > max_driver ||
+		    (!r.only.empty() && path != r.only))
 			continue;
-		const size_t i = index++;
-		if (!wanted[i])
-			continue;
-		const int64_t size = listing[i].size;
+		total += size < 0 ? max_driver : size;
+		if (total > max_total)
+			continue; // root refuses them all
 		const int64_t limit = (size < 0 ? max_driver : size) + 1;
 		int64_t got = 0;
-		ssize_t n;
+		ssize_t n = 0;
 		while (got < limit &&
 		       (n = l.read_data(a, buf + got,
 					static_cast<size_t>(limit - got))) > 0)
 			got += n;
 		if (got < limit && n < 0)
 			fail('D', l.error_string(a));
-		answer(i, got);
-		left--;
+		answers.push_back(located(listing.size() - 1, got));
 	}
-	if (left > 0)
-		fail('D', status == archive_eof ? nullptr : l.error_string(a));
+	if (status != archive_eof)
+		fail('D', l.error_string(a));
+	send('L', nullptr, 0);
+	if (plan_drivers(listing, r.only).outcome == plan::go)
+		for (const std::string &said : answers)
+			send('R', said.data(), said.size());
 	_exit(0);
 }
 
@@ -232,25 +226,15 @@ prepare_reader(const reading &r)
 	buf = static_cast<unsigned char *>(malloc(max_driver + 1));
 	if (r.kind != reading::package)
 		return;
-	// Names in packages are UTF-8, UTF-16 or bytes taken as they are,
-	// converted without iconv to the reader's own UTF-8.  The one
-	// converter that a zip's older names may still ask for (CP437, its
-	// own) stays loaded while this is open.
+	// Names in packages are UTF-8, UTF-16 or bytes taken as they are:
+	// in a UTF-8 locale, the formats read here convert them without a
+	// converter of iconv's (one that a format would ask for later could
+	// no longer be loaded).
 	if (setlocale(LC_CTYPE, "C.UTF-8") == nullptr)
 		setlocale(LC_CTYPE, "C");
-	iconv_open("UTF-8", "CP437");
 	// The local time zone, which a zip's times are read in.
 	const time_t epoch = 0;
 	localtime(&epoch);
-	// And whatever libarchive itself sets up once.
-	archive *a = r.lib->read_new();
-	if (a != nullptr) {
-		for (auto support : r.lib->formats)
-			support(a);
-		for (auto support : r.lib->filters)
-			support(a);
-		r.lib->read_free(a);
-	}
 }
 
 void

@@ -13,6 +13,10 @@ void (*at_end)();
 namespace
 {
 
+// Under the C locale gettext keeps to English whatever LANGUAGE asks: it
+// is not asked then, nor are its catalogs looked for.
+bool english;
+
 const char me[] = "tovrin-fw-install";
 
 void
@@ -30,7 +34,11 @@ start_speaking()
 {
 	// The language and its characters: all that the messages need.
 	setlocale(LC_CTYPE, "");
-	setlocale(LC_MESSAGES, "");
+	const char *messages = setlocale(LC_MESSAGES, "");
+	const std::string_view name = messages != nullptr ? messages : "C";
+	english = name == "C" || name == "POSIX" || name.starts_with("C.");
+	if (english)
+		return;
 	char exe[PATH_MAX];
 	const ssize_t len = readlink("/proc/self/exe", exe, sizeof exe - 1);
 	std::string here = ".";
@@ -50,7 +58,7 @@ start_speaking()
 const char *
 _(const char *msgid)
 {
-	return gettext(msgid);
+	return english ? msgid : gettext(msgid);
 }
 
 const char *
@@ -58,6 +66,8 @@ __(const char *singular, const char *plural, uint64_t n)
 {
 	// ngettext takes an unsigned long: a count past it takes the form
 	// of the largest.
+	if (english)
+		return n == 1 ? singular : plural;
 	return ngettext(singular, plural,
 			n > ULONG_MAX ? ULONG_MAX
 				      : static_cast<unsigned long>(n));

@@ -306,9 +306,8 @@ load_filter(int)
 pid_t
 spawn_reader(bool root)
 {
-	constexpr unsigned long own = CLONE_NEWNS | CLONE_NEWPID |
-				      CLONE_NEWNET | CLONE_NEWIPC |
-				      CLONE_NEWUTS;
+	constexpr unsigned long own =
+		CLONE_NEWNS | CLONE_NEWPID | CLONE_NEWNET | CLONE_NEWIPC;
 	if (root)
 		reader_id = pick_id();
 	// A name no one can make first to stop the run.

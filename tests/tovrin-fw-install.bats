@@ -219,7 +219,7 @@ link.tar|1|none|=tovrin-fw-install: \`CnxEtU.sys' in \`link.tar' is a symbolic l
 nofw.zip|1|none|the one driver in \`nofw.zip' holds no firmware
 big.zip|0|image|\`A/CnxEtU.sys' in \`big.zip' is 16777217 bytes, more than any driver (16777216): left out|small_files
 big|0|image|\`A/CnxEtU.sys' in \`big' is 16777217 bytes, more than any driver (16777216): left out
-cut.zip|1|none|\`cut.zip' is damaged or cut short (Truncated input file
+cut.zip|1|none|\`cut.zip' is damaged or cut short (ZIP decompression failed (-5)
 cut.cab|1|none|\`cut.cab' is damaged or cut short (Truncated CAB header
 cut.7z|1|none|=tovrin-fw-install: \`cut.7z' is damaged or cut short (libarchive could not read it through): fetch or copy it again
 EXAMPLES/sample-driver.c|1|none|sample-driver.c' is neither a package that libarchive can read nor a driver
