@@ -72,6 +72,15 @@ plan_drivers(const std::vector<entry> &entries, std::string_view only)
 	return p;
 }
 
+unpacked
+unpacked_to(const entry &e, int64_t got)
+{
+	if (got > (e.size < 0 ? max_driver : e.size))
+		return unpacked::more;
+	return e.size >= 0 && got < e.size ? unpacked::less
+					   : unpacked::as_stated;
+}
+
 verdict
 judge(const std::vector<entry> &entries, const std::vector<located> &found)
 {

@@ -58,6 +58,12 @@ struct plan {
 plan plan_drivers(const std::vector<entry> &entries,
 		  std::string_view only = {});
 
+// What a package's driver unpacked to, against the size the package
+// states (an unknown one is the bound): more is a lie, less a package cut
+// short.
+enum class unpacked { as_stated, more, less };
+unpacked unpacked_to(const entry &e, int64_t got);
+
 // What the locator made of one driver.
 struct located {
 	size_t entry;

@@ -20,11 +20,16 @@ bool english;
 const char me[] = "tovrin-fw-install";
 
 void
-line(FILE *to, std::string_view format, words args)
+put(FILE *to, const std::string &text)
 {
-	const std::string text = fill(format, args);
 	fprintf(to, "%s: %s\n", me, text.c_str());
 	fflush(to);
+}
+
+void
+print(FILE *to, std::string_view format, words args)
+{
+	put(to, fill(format, args));
 }
 
 } // namespace
@@ -73,8 +78,12 @@ __(const char *singular, const char *plural, uint64_t n)
 				      : static_cast<unsigned long>(n));
 }
 
+namespace
+{
+
+template <class Args>
 std::string
-fill(std::string_view format, words args)
+fill_in(std::string_view format, const Args &args)
 {
 	std::string out;
 	auto arg = args.begin();
@@ -91,98 +100,70 @@ fill(std::string_view format, words args)
 }
 
 std::string
-num(int64_t n)
+text(const line &l)
 {
-	return std::to_string(n);
-}
-
-namespace
-{
-
-// The length of the UTF-8 sequence at p (of at most n bytes) and its code
-// point, or 0 where it is no such sequence.
-size_t
-decode(const unsigned char *p, size_t n, uint32_t &c)
-{
-	static const struct {
-		unsigned char mask, lead;
-		uint32_t least;
-	} forms[] = {{0x80, 0x00, 0},
-		     {0xe0, 0xc0, 0x80},
-		     {0xf0, 0xe0, 0x800},
-		     {0xf8, 0xf0, 0x10000}};
-	for (size_t len = 1; len <= 4; len++) {
-		const auto &f = forms[len - 1];
-		if ((p[0] & f.mask) != f.lead)
-			continue;
-		if (len > n)
-			return 0;
-		c = p[0] & static_cast<unsigned char>(~f.mask);
-		for (size_t i = 1; i < len; i++) {
-			if ((p[i] & 0xc0) != 0x80)
-				return 0;
-			c = c << 6 | (p[i] & 0x3f);
-		}
-		const bool ok = c >= f.least && c <= 0x10ffff &&
-				(c < 0xd800 || c > 0xdfff);
-		return ok ? len : 0;
-	}
-	return 0;
-}
-
-// Characters that move or hide what a terminal shows: controls, C1
-// controls, and the marks that reorder text.
-bool
-hiding(uint32_t c)
-{
-	return c < 0x20 || (c >= 0x7f && c < 0xa0) || c == 0x61c ||
-	       c == 0x200e || c == 0x200f || (c >= 0x202a && c <= 0x202e) ||
-	       (c >= 0x2066 && c <= 0x2069);
+	return fill_in(l.plural != nullptr ? __(l.msgid, l.plural, l.n)
+					   : _(l.msgid),
+		       l.args);
 }
 
 } // namespace
 
 std::string
-shown(std::string_view path)
+fill(std::string_view format, words args)
 {
-	std::string out;
-	const auto *p = reinterpret_cast<const unsigned char *>(path.data());
-	for (size_t i = 0; i < path.size();) {
-		uint32_t c = 0;
-		const size_t len = decode(p + i, path.size() - i, c);
-		if (len == 0 || hiding(c)) {
-			out += '?';
-			i += len == 0 ? 1 : len;
-		} else {
-			out.append(path.substr(i, len));
-			i += len;
-		}
-	}
-	return out;
+	return fill_in(format, args);
+}
+
+std::string
+num(int64_t n)
+{
+	return std::to_string(n);
 }
 
 void
 say(const char *msgid, words args)
 {
-	line(stdout, _(msgid), args);
+	print(stdout, _(msgid), args);
 }
 
 void
 warn(const char *msgid, words args)
 {
-	line(stderr, _(msgid), args);
+	print(stderr, _(msgid), args);
 }
 
 void
 sayn(const char *singular, const char *plural, uint64_t n, words args)
 {
-	line(stdout, __(singular, plural, n), args);
+	print(stdout, __(singular, plural, n), args);
 }
 
 void
 warnn(const char *singular, const char *plural, uint64_t n, words args)
 {
-	line(stderr, __(singular, plural, n), args);
+	print(stderr, __(singular, plural, n), args);
+}
+
+void
+say_line(const line &l)
+{
+	put(stdout, text(l));
+}
+
+void
+warn_line(const line &l)
+{
+	put(stderr, text(l));
+}
+
+void
+die_line(const line &l)
+{
+	warn_line(l);
+	if (at_end != nullptr)
+		at_end();
+	exit(1);
 }
 
 void

@@ -176,55 +176,14 @@ damaged(const std::string &src, const std::string &why)
 			  : shown(why)});
 }
 
-// Notes on the links and the oversized, and the end where no driver is
-// left to read.
+// The rules' notes, and their end where there is one.
 void
-tell_plan(const plan &p, const std::vector<entry> &entries,
-	  const std::string &src, bool folder)
+tell(const told_lines &t)
 {
-	// A link is no driver: it is never followed.
-	for (size_t k = 0; k < told(p.links.size()); k++)
-		warn("`%s' in `%s' is a symbolic link, no driver: left out",
-		     {shown(entries[p.links[k]].path), src});
-	if (p.links.size() > told(p.links.size()))
-		warnn("%s more CnxEtU.sys in `%s' is a symbolic link: left out",
-		      "%s more CnxEtU.sys in `%s' are symbolic links: left out",
-		      p.links.size() - few, {num(p.links.size() - few), src});
-	if (p.outcome == plan::none) {
-		if (folder)
-			die("no CnxEtU.sys in `%s' (read as a folder)", {src});
-		die("no CnxEtU.sys in `%s' (read as a package)", {src});
-	}
-	for (size_t k = 0; k < told(p.oversized.size()); k++) {
-		const entry &e = entries[p.oversized[k]];
-		// TRANSLATORS: a driver's path in the package; SOURCE as
-		// given; the driver's size; the largest size a driver may
-		// have.
-		warnn("`%s' in `%s' is %s byte, more than any driver (%s): "
-		      "left out",
-		      "`%s' in `%s' is %s bytes, more than any driver (%s): "
-		      "left out",
-		      static_cast<uint64_t>(e.size),
-		      {shown(e.path), src, num(e.size), num(max_driver)});
-	}
-	if (p.oversized.size() > told(p.oversized.size()))
-		warnn("%s more CnxEtU.sys in `%s' is larger than any driver: "
-		      "left out",
-		      "%s more CnxEtU.sys in `%s' are larger than any driver: "
-		      "left out",
-		      p.oversized.size() - few,
-		      {num(p.oversized.size() - few), src});
-	if (p.outcome == plan::none_small)
-		die("no CnxEtU.sys in `%s' is small enough to be a driver",
-		    {src});
-	if (p.outcome == plan::too_much)
-		dien("the %s driver in `%s' comes to %s bytes, more than any "
-		     "package's drivers (%s): refused",
-		     "the %s drivers in `%s' come to %s bytes, more than any "
-		     "package's drivers (%s): refused",
-		     p.drivers.size(),
-		     {num(static_cast<int64_t>(p.drivers.size())), src,
-		      num(p.total), num(max_total)});
+	for (const line &l : t.notes)
+		warn_line(l);
+	if (t.ends)
+		die_line(t.end);
 }
 
 } // namespace
@@ -278,7 +237,7 @@ main(int argc, char **argv)
 				     ? "more CnxEtU.sys than any package holds"
 				     : strerror(err)});
 		p = plan_drivers(entries, o.driver);
-		tell_plan(p, entries, src, true);
+		tell(tell_plan(p, entries, src, true));
 		for (size_t i = 0; i < fds.size(); i++)
 			if (fds[i] >= 0 &&
 			    std::find(p.drivers.begin(), p.drivers.end(), i) ==
@@ -291,7 +250,10 @@ main(int argc, char **argv)
 		// Blocking reads from here: a FIFO has a writer or ends.
 		fcntl(fd, F_SETFL, 0);
 		r.lib = load_libarchive();
-		if (r.lib != nullptr)
+		// An empty file is no package, though libarchive reads it as
+		// one that holds nothing.
+		if (r.lib != nullptr &&
+		    (st.st_size > 0 || !S_ISREG(st.st_mode)))
 			r.kind = reading::package;
 		if (!S_ISREG(st.st_mode))
 			r.size = -1;
@@ -325,7 +287,7 @@ main(int argc, char **argv)
 			damaged(src, a.why);
 		entries = std::move(a.listing);
 		p = plan_drivers(entries, o.driver);
-		tell_plan(p, entries, src, false);
+		tell(tell_plan(p, entries, src, false));
 		if (a.failed == 'D')
 			damaged(src, a.why);
 	}
@@ -337,7 +299,6 @@ main(int argc, char **argv)
 	// What each driver unpacked to: what the package or the folder said.
 	for (size_t k = 0; k < a.found.size(); k++) {
 		const entry &e = entries[a.found[k].entry];
-		const int64_t stated = e.size < 0 ? max_driver : e.size;
 		if (a.errors[k] != 0)
 			die("cannot read `%s': %s",
 			    {src, strerror(a.errors[k])});
@@ -347,18 +308,18 @@ main(int argc, char **argv)
 			// read.
 			die("cannot read `%s': %s",
 			    {src, _("it changed while it was read")});
-		if (r.kind == reading::package && a.got[k] > stated)
+		const unpacked u = r.kind == reading::package
+					   ? unpacked_to(e, a.got[k])
+					   : unpacked::as_stated;
+		if (u == unpacked::more)
 			die("`%s' is damaged: a CnxEtU.sys in it unpacks to "
 			    "more than the package says it holds; fetch or "
 			    "copy it again",
 			    {src});
-		if (r.kind == reading::package && e.size >= 0 &&
-		    a.got[k] < e.size)
+		if (u == unpacked::less)
 			damaged(src, "");
 	}
 
-	// Those without an image, the first few said with the locator's
-	// reason; a fourth that is the last, too.
 	const verdict v = judge(entries, a.found);
 	std::string oversized_reason;
 	if (oversized) {
@@ -375,18 +336,11 @@ main(int argc, char **argv)
 		// English, or the message "at %s bytes it is larger ...".
 		warn("no firmware in `%s': %s", {src, oversized_reason});
 	}
-	for (size_t k = 0; k < told(v.without.size()); k++) {
-		const located &l = a.found[v.without[k]];
-		warn("no firmware in `%s': %s",
-		     {shown(entries[l.entry].path), l.reason});
-	}
-	if (v.without.size() > told(v.without.size()))
-		warnn("%s more driver holds no firmware",
-		      "%s more drivers hold no firmware",
-		      v.without.size() - few,
-		      {num(static_cast<int64_t>(v.without.size() - few))});
-	if (v.images.empty()) {
-		const uint64_t n = p.drivers.size() + p.oversized.size();
+	const size_t drivers = p.drivers.size() + p.oversized.size();
+	const told_lines t = tell_verdict(v, entries, a.found, drivers, src);
+	for (const line &l : t.notes)
+		warn_line(l);
+	if (t.ends) {
 		if (r.kind == reading::driver && r.lib == nullptr)
 			die("`%s' is no driver; if it is the vendor's package, "
 			    "libarchive is needed to read it: install "
@@ -398,11 +352,7 @@ main(int argc, char **argv)
 			die("`%s' is neither a package that libarchive can "
 			    "read nor a driver",
 			    {src});
-		if (n == 1)
-			die("the one driver in `%s' holds no firmware", {src});
-		dien("the %s driver in `%s' holds no firmware",
-		     "none of the %s drivers in `%s' holds the firmware", n,
-		     {num(static_cast<int64_t>(n)), src});
+		die_line(t.end);
 	}
 
 	// Different images: each once, with how many drivers hold it.
@@ -449,9 +399,7 @@ main(int argc, char **argv)
 	const located &first = a.found[v.images[0].first];
 	const uint64_t holding = v.images[0].count;
 	if (holding > 1)
-		sayn("%s driver in `%s' holds the same image",
-		     "%s drivers in `%s' hold the same image", holding,
-		     {num(static_cast<int64_t>(holding)), src});
+		say_line(same_image(holding, src));
 	const std::string path = shown(entries[first.entry].path);
 	if (r.kind == reading::driver)
 		say("using `%s'", {path});
