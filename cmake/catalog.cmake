@@ -1,5 +1,6 @@
 # Checks the translations of one program's messages, and compiles them:
-# the messages that SOURCES (in xgettext's LANGUAGE, marked by the
+# the messages that SOURCES (in xgettext's LANGUAGE, or each in its own
+# where it is "", marked by the
 # functions in KEYWORDS) hold go to POT; each language of PO_DIR/LINGUAS
 # is taken from PO_DIR/LANG.po, merged with POT into MERGED/LANG.po (its
 # messages alone), and compiled to OUT/LANG/LC_MESSAGES/DOMAIN.mo.  A
@@ -20,7 +21,11 @@ string(REPLACE " " ";" KEYWORDS "${KEYWORDS}")
 foreach(keyword ${KEYWORDS})
 	list(APPEND args --keyword=${keyword})
 endforeach()
-execute_process(COMMAND ${XGETTEXT} --language=${LANGUAGE} --keyword
+# Without LANGUAGE, each source's is told by its name.
+if(LANGUAGE)
+	list(APPEND args --language=${LANGUAGE})
+endif()
+execute_process(COMMAND ${XGETTEXT} --keyword
 		${args} --from-code=UTF-8 --add-comments=TRANSLATORS: --no-wrap
 		--package-name=tovrin-fw --msgid-bugs-address=tovrin-fw-general@lists.example.org
 		--omit-header -o ${POT}.in ${SOURCES}

@@ -17,12 +17,6 @@ saidn(const char *singular, const char *plural, uint64_t n,
 	return {singular, plural, n, std::move(args)};
 }
 
-std::string
-num(uint64_t n)
-{
-	return std::to_string(n);
-}
-
 // The length of the UTF-8 sequence at p (of at most n bytes) and its code
 // point, or 0 where it is no such sequence.
 size_t
@@ -85,6 +79,18 @@ shown(std::string_view path)
 	return out;
 }
 
+std::string
+decimal(uint64_t n)
+{
+	// Not std::to_string: in WebAssembly it would bring printf along.
+	char digits[20];
+	size_t i = sizeof digits;
+	do
+		digits[--i] = static_cast<char>('0' + n % 10);
+	while ((n /= 10) != 0);
+	return {digits + i, sizeof digits - i};
+}
+
 told_lines
 tell_plan(const plan &p, const std::vector<entry> &entries,
 	  std::string_view src, bool folder)
@@ -102,7 +108,7 @@ tell_plan(const plan &p, const std::vector<entry> &entries,
 					"%s more CnxEtU.sys in `%s' are "
 					"symbolic links: left out",
 					p.links.size() - few,
-					{num(p.links.size() - few), s}));
+					{decimal(p.links.size() - few), s}));
 	for (size_t k = 0; k < told(p.oversized.size()); k++) {
 		const entry &e = entries[p.oversized[k]];
 		const auto size = static_cast<uint64_t>(e.size);
@@ -114,7 +120,9 @@ tell_plan(const plan &p, const std::vector<entry> &entries,
 			"left out",
 			"`%s' in `%s' is %s bytes, more than any driver (%s): "
 			"left out",
-			size, {shown(e.path), s, num(size), num(max_driver)}));
+			size,
+			{shown(e.path), s, decimal(size),
+			 decimal(max_driver)}));
 	}
 	if (p.oversized.size() > told(p.oversized.size()))
 		t.notes.push_back(saidn(
@@ -124,7 +132,7 @@ tell_plan(const plan &p, const std::vector<entry> &entries,
 			"driver: "
 			"left out",
 			p.oversized.size() - few,
-			{num(p.oversized.size() - few), s}));
+			{decimal(p.oversized.size() - few), s}));
 	t.ends = p.outcome != plan::go;
 	if (p.outcome == plan::none)
 		t.end = folder ? said("no CnxEtU.sys in `%s' (read as a "
@@ -143,9 +151,9 @@ tell_plan(const plan &p, const std::vector<entry> &entries,
 			      "the %s drivers in `%s' come to %s bytes, more "
 			      "than any package's drivers (%s): refused",
 			      p.drivers.size(),
-			      {num(p.drivers.size()), s,
-			       num(static_cast<uint64_t>(p.total)),
-			       num(max_total)});
+			      {decimal(p.drivers.size()), s,
+			       decimal(static_cast<uint64_t>(p.total)),
+			       decimal(max_total)});
 	return t;
 }
 
@@ -170,7 +178,7 @@ tell_verdict(const verdict &v, const std::vector<entry> &entries,
 		t.notes.push_back(saidn("%s more driver holds no firmware",
 					"%s more drivers hold no firmware",
 					v.without.size() - few,
-					{num(v.without.size() - few)}));
+					{decimal(v.without.size() - few)}));
 	t.ends = v.images.empty();
 	if (t.ends && drivers == 1)
 		t.end = said("the one driver in `%s' holds no firmware", {s});
@@ -178,7 +186,7 @@ tell_verdict(const verdict &v, const std::vector<entry> &entries,
 		t.end = saidn(
 			"the %s driver in `%s' holds no firmware",
 			"none of the %s drivers in `%s' holds the firmware",
-			drivers, {num(drivers), s});
+			drivers, {decimal(drivers), s});
 	return t;
 }
 
@@ -187,5 +195,5 @@ same_image(uint64_t count, std::string_view src)
 {
 	return saidn("%s driver in `%s' holds the same image",
 		     "%s drivers in `%s' hold the same image", count,
-		     {num(count), std::string(src)});
+		     {decimal(count), std::string(src)});
 }

@@ -31,6 +31,9 @@ struct told_lines {
 // is not UTF-8, and what would move or hide text, as '?'.
 std::string shown(std::string_view path);
 
+// n in decimal digits.
+std::string decimal(uint64_t n);
+
 // The links and the oversized left out; the end where no driver is left
 // to read.  src is SOURCE as given; a folder's "none" says so.
 told_lines tell_plan(const plan &p, const std::vector<entry> &entries,

@@ -120,19 +120,6 @@
 	const command = (text) => element('pre', {}, element('code', {}, text));
 	const paragraphs = (lines) => lines.map((l) => element('p', {}, l));
 
-	// The drivers without firmware: a line each for a few, a summary of
-	// many, never thousands of paragraphs.
-	function skipped(list = []) {
-		const lines = list.map((s) => t("no firmware in `%s': %s", s.path,
-			s.reason));
-		if (lines.length <= 3)
-			return paragraphs(lines);
-		return [element('details', {className: 'skipped'},
-			element('summary', {}, tn('%s driver holds no firmware',
-				'%s drivers hold no firmware', lines.length, lines.length)),
-			element('pre', {}, lines.join('\n')))];
-	}
-
 	let urls = [];
 
 	// One image: the line tovrin-fw prints (its own words, in any
@@ -177,15 +164,14 @@
 					command('dmesg | grep -i firmware'))));
 	}
 
-	// What the worker found: the images and their save controls first,
-	// then what was left out; or the refusal, as an alert.  Returns what
-	// takes the focus.
+	// What the worker found, in the order tovrin-fw-install says it: what
+	// was left out, then the images and their save controls; or the
+	// refusal, as an alert.  Returns what takes the focus.
 	function show(name, r) {
 		const notes = paragraphs((r.notes || []).map(say));
 		if (r.refusal) {
 			const failed = element('div', {className: 'failed', role: 'alert',
-				tabIndex: -1}, element('p', {}, say(r.refusal)), ...notes,
-			...skipped(r.skipped));
+				tabIndex: -1}, ...notes, element('p', {}, say(r.refusal)));
 			result.append(failed);
 			return failed;
 		}
@@ -194,18 +180,14 @@
 			// TRANSLATORS: %s is the driver's path in the package.
 			t('Save tovrin-fw.bin from %s', found.path) :
 			t('Save tovrin-fw.bin')));
-		if (several)
-			result.append(element('p', {}, t("the drivers in `%s' hold " +
-				'different images: save the one for the newest Windows that ' +
-				'its folder names', name)));
-		else if (r.found > 1)
-			result.append(element('p', {}, tn("%s driver in `%s' holds the " +
-				'same image', "%s drivers in `%s' hold the same image", r.found,
-			r.found, name)));
-		const first = result.firstChild || images[0];
+		// The focus on what was found, past the notes.
+		const first = several ? element('p', {}, t("the drivers in `%s' hold " +
+			'different images: save the one for the newest Windows that its ' +
+			'folder names', name)) : r.same ? element('p', {}, say(r.same)) :
+			images[0];
 		first.tabIndex = -1;
-		result.append(...images, next(several), ...notes,
-			...skipped(r.skipped));
+		result.append(...notes, ...(first === images[0] ? [] : [first]),
+			...images, next(several));
 		return first;
 	}
 

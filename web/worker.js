@@ -1,28 +1,20 @@
-// The page's worker: 7-Zip and tovrin-fw's locator, away from the page so
-// that it answers throughout.  It reads the chosen file where it lies
-// where the browser lets a worker read it; elsewhere the page hands it over
-// in chunks.  It lists the package before it unpacks anything, and leaves
-// out what cannot be a driver, as tovrin-fw-install does.  SevenZip,
+// The page's worker: 7-Zip, and tovrin-fw's locator with tovrin-fw-install's
+// rules, away from the page so that it answers throughout.  It reads the
+// chosen file where it lies where the browser lets a worker read it;
+// elsewhere the page hands it over in chunks.  It lists the package, and
+// the rules say which drivers to unpack and what to say; it unpacks
+// those, and the rules judge what the locator made of them.  SevenZip,
 // 7-Zip's module, comes from the script that the build puts before this.
 /* global SevenZip, FileReaderSync */
 'use strict';
 
-// Real drivers are well under 1 MiB: a larger CnxEtU.sys is damaged or
-// hostile, and is left out unread (tovrin-fw-install's bound).
-const MAX = 16 * 1024 * 1024;
-// Real packages hold a handful of drivers: those that come to more are
-// refused before anything is unpacked.
-const TOTAL = 64 * 1024 * 1024;
-// Of many notes alike, the first few are shown, then how many more.
-const FEW = 3;
 // Where the worker cannot read the file, it is copied whole: no further.
 const COPY_MAX = 1024 * 1024 * 1024;
-const DRIVER = /(^|\/)cnxetu\.sys$/i;
 
 let code; // the compiled modules, {sevenZip, locator}, from the page
 let chunk; // takes the page's next chunk while the file is copied
-let fw; // the locator's instance, and where the driver goes in its memory
-let at;
+let fw; // the instance of the locator and the rules
+let MAX; // the largest a driver may be, by the rules
 
 const post = (message, transfer) => postMessage(message, transfer || []);
 // What the page says, as [format, ...args]: the page puts it in the
@@ -32,6 +24,8 @@ const m = (format, ...args) => [format, ...args];
 // reader's language.
 const np = (singular, plural, count, ...args) =>
 	[[singular, plural], count, ...args];
+// A line of the rules' words, {f, p, n, a}, as such a message.
+const words = (l) => (l.p ? [[l.f, l.p], l.n, ...l.a] : [l.f, ...l.a]);
 
 // Progress, at most ten times a second.
 let shown = 0;
@@ -191,53 +185,110 @@ function why(err) {
 }
 
 // The package's entries from 7-Zip's technical listing, as
-// [{Path, Size, Folder, Attributes, ...}]; or {notPackage}, or {damaged}.
+// [{Path, Size, Folder, Attributes, ...}], and its type (PE for a Windows
+// program, which 7-Zip reads as a package of sections); or {notPackage},
+// or {damaged}, also where 7-Zip could read the listing only in part.
 async function list(source) {
-	const r = await sevenZip(source, ['l', '-slt', '-ba', '-bsp0', '/in/pkg']);
+	const r = await sevenZip(source, ['l', '-slt', '-bsp0', '/in/pkg']);
 	const entries = [];
+	const errors = []; // what the package's own block says is wrong
+	let type = null;
+	let body = false; // past the package's own block
+	let wrong = false;
 	for (const line of r.out) {
 		const m = /^([A-Za-z][A-Za-z ]*) = (.*)$/.exec(line);
-		if (m && m[1] === 'Path')
+		if (/^-{10,}$/.test(line))
+			body = true;
+		else if (!body && /^(ERRORS|WARNINGS):$/.test(line))
+			wrong = true;
+		else if (!body && wrong && line && !m)
+			errors.push(line);
+		else if (!body && m && m[1] === 'Type')
+			type = m[2];
+		else if (body && m && m[1] === 'Path')
 			entries.push({Path: m[2]});
-		else if (m && entries.length > 0)
+		else if (body && m && entries.length > 0)
 			entries[entries.length - 1][m[1]] = m[2];
 	}
 	if (r.err.some((l) => l.includes('Cannot open the file as archive')))
 		return {notPackage: true};
-	if (r.status === null || (r.status > 1 && entries.length === 0))
-		return {damaged: why(r.err)};
-	return {entries};
+	if (r.status === null || r.status > 1)
+		return {damaged: why([...errors, ...r.err])};
+	return {entries, type};
 }
 
-// tovrin-fw's locator, instantiated once: it keeps no state between
-// calls.  The drivers go above all the module uses: it allocates nothing.
+// What the rules take an entry for: a folder, a hard link (its target's
+// data, read there) or a device is none of a driver.
+function kind(e) {
+	const mode = e.Attributes || e.Mode || '';
+	if (e.Folder === '+' || /^D/.test(mode))
+		return 'o';
+	if (e['Symbolic Link'] || /(^| )l[-rwxsStT]{9}$/.test(mode))
+		return 'l';
+	if (e['Hard Link'] || /(^| )[^- ][-rwxsStT]{9}$/.test(mode))
+		return 'o';
+	return 'r';
+}
+
+// The locator and the rules, instantiated once.
 async function locator() {
 	if (!fw) {
-		fw = (await WebAssembly.instantiate(code.locator)).exports;
-		at = fw.memory.grow(1) * 65536;
+		// The C library's calls on its way to abort, as on a length
+		// past any string's: nothing is written anywhere (52: ENOSYS).
+		const wasi = {fd_close: () => 52, fd_seek: () => 52, fd_write: () => 52};
+		fw = (await WebAssembly.instantiate(code.locator,
+			{wasi_snapshot_preview1: wasi})).exports;
+		MAX = fw.driver_bound();
 	}
 }
 
-// The locator on a driver's bytes: {offset, image}, or {reason} in the
-// locator's own words.
-function locate(bytes) {
-	const room = fw.memory.buffer.byteLength - at;
-	if (bytes.length > room)
-		fw.memory.grow(Math.ceil((bytes.length - room) / 65536));
-	new Uint8Array(fw.memory.buffer, at, bytes.length).set(bytes);
-	const offset = fw.locate(at, bytes.length);
+// Text into the module's room; returns its length in bytes.
+function put(text) {
+	const bytes = new TextEncoder().encode(text);
+	new Uint8Array(fw.memory.buffer, fw.room(bytes.length), bytes.length)
+		.set(bytes);
+	return bytes.length;
+}
+
+// The module's answer, JSON at address.
+function answer(address) {
 	const memory = new Uint8Array(fw.memory.buffer);
-	if (offset < 0) {
-		const reason = fw.reason();
-		return {reason: new TextDecoder().decode(
-			memory.subarray(reason, memory.indexOf(0, reason)))};
+	return JSON.parse(new TextDecoder().decode(
+		memory.subarray(address, memory.indexOf(0, address))));
+}
+
+// The listing handed to the rules: the entries they keep (those named
+// CnxEtU.sys), in their order; null where there are more than any package
+// holds.
+function listed(entries) {
+	fw.begin();
+	const kept = [];
+	for (const e of entries) {
+		const size = /^\d+$/.test(e.Size) ? Number(e.Size) : -1;
+		const k = fw.listed(kind(e).charCodeAt(0), size, put(e.Path), 0);
+		if (k < 0)
+			return null;
+		if (k > 0)
+			kept.push(e);
 	}
-	return {offset, image: memory.slice(at + offset,
-		at + offset + fw.image_size())};
+	return kept;
+}
+
+// The locator on one driver's bytes, entry index of the listing:
+// {offset, image, sum}, {reason} in the locator's own words, or
+// {unpacked: 'more' or 'less'} where it is not the size the package says.
+function locate(index, bytes) {
+	const at = fw.room(bytes.length);
+	new Uint8Array(fw.memory.buffer, at, bytes.length).set(bytes);
+	const r = answer(fw.located(index, bytes.length));
+	if (r.offset !== undefined)
+		r.image = new Uint8Array(fw.memory.buffer).slice(at + r.offset,
+			at + r.offset + r.size);
+	return r;
 }
 
 // The file itself as the driver, read only within the bound.
-function itself(source) {
+function itself(source, name) {
 	if (sizeOf(source) > MAX)
 		// TRANSLATORS: a reason, in "`%s' is neither a package that 7-Zip can
 		// read nor a driver: %s"; the file's size, and the largest a driver
@@ -245,50 +296,52 @@ function itself(source) {
 		return {tooLarge: np('at %s byte it is larger than any driver (%s ' +
 			'bytes at most)', 'at %s bytes it is larger than any driver (%s ' +
 			'bytes at most)', sizeOf(source), sizeOf(source), MAX)};
-	return locator().then(() => locate(read(source)));
+	fw.begin();
+	fw.listed('r'.charCodeAt(0), sizeOf(source), put(name), 1);
+	answer(fw.plan(put(name), 0));
+	const r = locate(0, read(source));
+	return r.image ? {...r, path: answer(fw.verdict(put(name))).images[0].path} :
+		r;
 }
 
-// The SHA-256 of each image, by 7-Zip's h command.
-async function sha256(images) {
-	const r = await sevenZip(null, ['h', '-scrcSHA256', '-ba', '-bsp0',
-		...images.map((_, i) => `/h/${i}`)], (fs) => {
-		fs.mkdir('/h');
-		images.forEach((image, i) => fs.writeFile(`/h/${i}`, image));
-	});
-	const sums = [];
-	for (const line of r.out) {
-		const m = /^([0-9a-f]{64}) +\d+ +(\d+)$/.exec(line);
-		if (m)
-			sums[Number(m[2])] = m[1];
-	}
-	if (sums.filter(Boolean).length !== images.length)
-		// TRANSLATORS: a reason, in "cannot read `%s': %s".
-		throw {words: m('7-Zip computed no SHA-256')};
-	return sums;
-}
+// Where 7-Zip puts an entry, as the rules know it: without the
+// components that it leaves out ("." and "..", and leading slashes), and
+// a control character as the "_" that its listing shows.
+const where = (path) => path.replace(/[\0-\x1f]/g, '_').split('/')
+	.filter((c) => c && c !== '.' && c !== '..').join('/');
+const stated = (e) => (/^\d+$/.test(e.Size) ? Number(e.Size) : MAX);
 
-const size = (e) => (/^\d+$/.test(e.Size) ? Number(e.Size) : MAX);
-
-// Unpacks every CnxEtU.sys but those in skip, running each through the
-// locator as 7-Zip closes it, and emptying it then: one driver is held at
-// a time.  Nothing 7-Zip writes may pass the bound, nor all of it the
+// Unpacks the drivers of the plan, read (indices into kept, the entries
+// the rules keep), and none of the other CnxEtU.sys, running each through
+// the locator as 7-Zip closes it, and emptying it then: one driver is held
+// at a time.  Nothing 7-Zip writes may pass the bound, nor all of it the
 // sizes the package states, whatever the package's data holds, nor what
-// is held at once one driver's bound.  Returns
-// {drivers: [{path, offset, image} or {path, reason}]}, {damaged} or
-// {overrun}.
-async function unpack(source, name, skip, stated) {
+// is held at once one driver's bound.  Returns {}, {damaged} or
+// {unpacked: 'more' or 'less'}; each different image, by entry, into
+// images.
+async function unpack(source, name, kept, read, images) {
 	let written = 0;
 	let held = 0;
 	let overrun = false;
-	const drivers = [];
+	let located = 0;
+	let unpacked = null;
+	const planned = new Map(); // where 7-Zip puts them: entries, in order
+	for (const i of read) {
+		const at = where(kept[i].Path);
+		planned.set(at, [...(planned.get(at) || []), i]);
+	}
+	const total = read.reduce((sum, i) => sum + stated(kept[i]), 0);
+	const skip = kept.filter((_, i) => !read.includes(i));
+	const sums = new Set();
 	const r = await sevenZip(source, ['x', '-y', '-bsp0', '-bso0', '-ssc-',
-		'-scsUTF-8', '-o/x', '/in/pkg', '-ir!cnxetu.sys', '-x@/skip'], (fs) => {
+		'-spd', '-scsUTF-8', '-o/x', '/in/pkg', '-ir!cnxetu.sys', '-x@/skip'],
+	(fs) => {
 		fs.writeFile('/skip', skip.map((e) => e.Path).join('\n') + '\n');
 		const {write, close} = fs;
 		fs.write = (stream, buffer, offset, length, position, canOwn) => {
 			if (stream.path.startsWith('/x/')) {
 				const end = (position ?? stream.position) + length;
-				if (end > MAX || written + length > stated ||
+				if (end > MAX || written + length > total ||
 					held + length > MAX) {
 					overrun = true;
 					throw new fs.ErrnoError(22); // EFBIG
@@ -296,7 +349,7 @@ async function unpack(source, name, skip, stated) {
 				written += length;
 				held += length;
 				// TRANSLATORS: %s is the package file's name.
-				step(m('Unpacking CnxEtU.sys from %s', name), written, stated);
+				step(m('Unpacking CnxEtU.sys from %s', name), written, total);
 			}
 			return write(stream, buffer, offset, length, position, canOwn);
 		};
@@ -310,93 +363,61 @@ async function unpack(source, name, skip, stated) {
 			reading = true;
 			const bytes = fs.readFile(path);
 			reading = false;
-			drivers.push({path: path.slice(3), ...locate(bytes)});
+			const index = planned.get(where(path.slice(3)))?.shift();
+			if (index !== undefined) {
+				located++;
+				const got = locate(index, bytes);
+				unpacked ||= got.unpacked;
+				// One copy of each image is enough.
+				if (got.image && !sums.has(got.sum)) {
+					sums.add(got.sum);
+					images.set(index, got.image);
+				}
+			}
 			fs.truncate(path, 0);
 			held -= bytes.length - fs.stat(path).size;
 		};
 	});
-	if (overrun)
-		return {overrun: true};
+	if (overrun || unpacked === 'more')
+		return {unpacked: 'more'};
 	if (r.status !== 0 && r.status !== 1) // 1 is a warning
 		return {damaged: why(r.err)};
-	return {drivers};
+	// A driver the package lists but 7-Zip did not unpack whole.
+	if (unpacked || located < read.length)
+		return {unpacked: 'less'};
+	return {};
 }
 
-// Every CnxEtU.sys in the package, each through the locator; identical
-// images give one.  Returns what the page shows.
+// Every CnxEtU.sys in the package that the rules take, each through the
+// locator; identical images give one.  Returns what the page shows, or
+// {none} where the package holds no CnxEtU.sys to read.
 async function drivers(source, name, entries) {
-	const notes = [];
-	const skip = [];
-	let over = 0;
-	let n = 0;
-	let taken = 0;
-	let stated = 0;
-	const large = [];
-	for (const e of entries) {
-		if (!DRIVER.test(e.Path))
-			continue;
-		const path = e.Path.startsWith('./') ? e.Path.slice(2) : e.Path;
-		if (e.Folder === '+' || /^D/.test(e.Attributes || '')) {
-			skip.push(e);
-		} else if (/(^| )l[-rwxsStT]{9}$/.test(e.Attributes || '')) {
-			notes.push(m("`%s' in `%s' is a symbolic link, no driver: " +
-				'left out', path, name));
-			skip.push(e);
-		} else if (size(e) > MAX) {
-			n++;
-			if (++over <= FEW + 1)
-				large.push(np("`%s' in `%s' is %s byte, more than any driver " +
-					'(%s): left out', "`%s' in `%s' is %s bytes, more than any " +
-					'driver (%s): left out', size(e), path, name, size(e), MAX));
-			skip.push(e);
-		} else {
-			n++;
-			taken++;
-			stated += size(e);
-		}
-	}
-	// The first few said, then how many more; where that would stand for
-	// one, that one is said instead.
-	notes.push(...large.slice(0, over > FEW + 1 ? FEW : FEW + 1));
-	if (over > FEW + 1)
-		notes.push(np("%s more CnxEtU.sys in `%s' is larger than any driver: " +
-			'left out', "%s more CnxEtU.sys in `%s' are larger than any " +
-			'driver: left out', over - FEW, over - FEW, name));
-	if (n === 0)
-		return {n, notes};
-	if (taken === 0)
-		return {refusal: m("no CnxEtU.sys in `%s' is small enough to be a " +
-			'driver', name), notes};
-	if (stated > TOTAL)
-		return {refusal: np("the %s driver in `%s' comes to %s bytes, more " +
-			"than any package's drivers (%s): refused", "the %s drivers in " +
-			"`%s' come to %s bytes, more than any package's drivers (%s): " +
-			'refused', taken, taken, name, stated, TOTAL), notes};
-
-	await locator();
-	const got = await unpack(source, name, skip, stated);
-	if (got.overrun)
+	const kept = listed(entries);
+	if (!kept)
+		return {refusal: m("%s was stopped while reading `%s' (%s): it is " +
+			'damaged or made to harm; fetch or copy it again', '7-Zip', name,
+		'more CnxEtU.sys than any package holds')};
+	const plan = answer(fw.plan(put(name), 0));
+	const notes = plan.notes.map(words);
+	if (plan.outcome === 'none')
+		return {none: true, notes};
+	if (plan.end)
+		return {refusal: words(plan.end), notes};
+	const images = new Map();
+	const got = await unpack(source, name, kept, plan.read, images);
+	if (got.unpacked === 'more')
 		return {refusal: m("`%s' is damaged: a CnxEtU.sys in it unpacks to " +
 			'more than the package says it holds; fetch or copy it again',
 		name), notes};
-	if (got.damaged)
-		return {damaged: got.damaged, notes};
-	const byPath = (x, y) => (x.path < y.path ? -1 : x.path > y.path ? 1 : 0);
-	const hits = got.drivers.filter((d) => d.image).sort(byPath);
-	const skipped = got.drivers.filter((d) => d.reason).sort(byPath);
-	if (hits.length === 0)
-		return {refusal: n === 1 ?
-			m("the one driver in `%s' holds no firmware", name) :
-			np("the %s driver in `%s' holds no firmware", "none of the %s " +
-				"drivers in `%s' holds the firmware", n, n, name),
-		notes, skipped};
-	const sums = await sha256(hits.map((h) => h.image));
-	const images = [];
-	hits.forEach((h, i) => {
-		if (!images.some((image) => image.sum === sums[i]))
-			images.push({...h, sum: sums[i]});
-	});
-	return {images, found: hits.length, notes, skipped};
+	if (got.damaged || got.unpacked)
+		return {damaged: got.damaged || m('it could not read the package ' +
+			'through'), notes};
+	const v = answer(fw.verdict(put(name)));
+	notes.push(...v.notes.map(words));
+	if (v.end)
+		return {refusal: words(v.end), notes};
+	return {images: v.images.map((i) => ({...i, image: images.get(i.entry)})),
+		same: v.same && words(v.same), notes};
 }
 
 async function run(file) {
@@ -417,19 +438,24 @@ async function run(file) {
 	}
 	// TRANSLATORS: %s is the file's name.
 	step(m('Looking for CnxEtU.sys in %s', name), 0, 0, true);
+	await locator();
 	const pkg = await list(source);
-	let r = pkg.entries ? await drivers(source, name, pkg.entries) : {};
-	if (r.images || r.refusal)
+	// 7-Zip reads a Windows program as a package of its sections: the
+	// driver itself, chosen, is read as a driver.
+	const program = pkg.type === 'PE';
+	const r = pkg.entries ? await drivers(source, name, pkg.entries) : {};
+	if (r.images || r.refusal || (r.none && !program)) {
+		if (r.none)
+			r.refusal = m("no CnxEtU.sys in `%s' (read as a package)", name);
 		return r;
-
-	// No package, one without a driver, or a damaged one: the file may
-	// be the driver itself, whatever its name.
-	const damaged = r.damaged || pkg.damaged;
-	const self = await itself(source);
-	if (self.image) {
-		const [sum] = await sha256([self.image]);
-		return {images: [{path: name, ...self, sum}], found: 1};
 	}
+
+	// No package, a program, or a damaged package: the file may be the
+	// driver itself, whatever its name.
+	const damaged = r.damaged || pkg.damaged;
+	const self = itself(source, name);
+	if (self.image)
+		return {images: [{...self, count: 1}], notes: r.notes};
 	if (damaged)
 		// TRANSLATORS: the file's name (say "the file `%s'" where a pronoun
 		// must agree with it); 7-Zip's reasons, in English, or the reason
