@@ -44,10 +44,13 @@ const saveControl = 'a[download]';
 // The bytes of the first file that appears, whole, in dir.
 async function saved(dir) {
 	for (let i = 0; i < 100; i++) {
-		const done = existsSync(dir) &&
-			readdirSync(dir).filter((f) => !/\.part$|^\./.test(f));
-		if (done?.length)
-			return readFileSync(join(dir, done[0]));
+		// Firefox makes the file, empty, beside the .part it writes first.
+		const names = existsSync(dir) ? readdirSync(dir) : [];
+		const done = names.filter((f) => !/\.part$|^\./.test(f));
+		const bytes = done.length && !names.some((f) => /\.part$/.test(f)) &&
+			readFileSync(join(dir, done[0]));
+		if (bytes?.length)
+			return bytes;
 		await new Promise((resolve) => setTimeout(resolve, 100));
 	}
 	throw new Error(`nothing saved in ${dir}`);
