@@ -11,7 +11,8 @@
 //   cmake --workflow --preset web && node bench/page.mjs [--quick] [ENGINE...]
 //
 // --quick stops after driver.zip.  PAGE names another build of the page
-// to measure, to compare.
+// to measure; BEFORE an earlier one, whose driver.zip runs take turns with
+// PAGE's in the same browser, so that both are measured in one run.
 // Needs bsdtar (it makes the images, about 13 GB of room in TMPDIR) and
 // the web build in build/web; run it with no other browser open.
 import {execFileSync} from 'node:child_process';
@@ -28,6 +29,8 @@ const root = join(dirname(fileURLToPath(import.meta.url)), '..');
 const build = join(root, 'build', 'web');
 const page = pathToFileURL(process.env.PAGE ||
 	join(build, 'tovrin-fw.html')).href;
+const pages = [...(process.env.BEFORE ? [['before',
+	pathToFileURL(process.env.BEFORE).href]] : []), ['', page]];
 const modules = join(build, 'web', 'npm', 'node_modules');
 const quick = process.argv.includes('--quick');
 const named = process.argv.slice(2).filter((a) => a !== '--quick');
@@ -39,9 +42,9 @@ const median = (xs) => [...xs].sort((a, b) => a - b)[xs.length >> 1];
 // Chooses file on a fresh page; the time to its being ready, the time to
 // the answer, its first line, the renderer's peak memory before and after,
 // and the longest gap between the page's timer ticks (10 ms apart).
-async function run(browser, file, engine = 'chromium') {
+async function run(browser, file, engine = 'chromium', url = page) {
 	const opened = performance.now();
-	const tab = await browser.open(page);
+	const tab = await browser.open(url);
 	while (await tab.run(async () => document.body.dataset.state) !== 'ready')
 		;
 	const ready = performance.now() - opened;
@@ -87,27 +90,31 @@ function image(name, size) {
 
 const work = mkdtempSync(join(tmpdir(), 'page-bench-'));
 try {
-	console.log(`page: ${statSync(fileURLToPath(page)).size} bytes`);
+	for (const [name, url] of pages)
+		console.log(`${name || 'page'}: ${statSync(fileURLToPath(url)).size} bytes`);
 	const zip = join(root, 'examples', 'vendor', 'driver.zip');
 	for (const engine of engines) {
 		const browser = await launch(engine, modules);
 		try {
-			const times = [];
-			const ready = [];
-			let gap = 0;
+			const seen = pages.map(() => ({times: [], ready: [], gap: 0}));
 			for (let i = 0; i < 11; i++) {
-				const r = await run(browser, zip);
-				times.push(r.ms);
-				ready.push(r.ready);
-				gap = Math.max(gap, r.gap);
+				for (const [k, [, url]] of pages.entries()) {
+					const r = await run(browser, zip, engine, url);
+					seen[k].times.push(r.ms);
+					seen[k].ready.push(r.ready);
+					seen[k].gap = Math.max(seen[k].gap, r.gap);
+				}
 			}
-			console.log(`${engine}: opened to ready: median ${
-				median(ready).toFixed(0)} ms over ${ready.length} runs`);
-			console.log(`${engine}: driver.zip to result: median ${
-				median(times).toFixed(0)} ms over ${times.length} runs (${
-				Math.min(...times).toFixed(0)} to ${
-				Math.max(...times).toFixed(0)} ms); longest wait ${
-				gap.toFixed(0)} ms`);
+			for (const [k, {times, ready, gap}] of seen.entries()) {
+				const name = pages[k][0] ? ` (${pages[k][0]})` : '';
+				console.log(`${engine}${name}: opened to ready: median ${
+					median(ready).toFixed(0)} ms over ${ready.length} runs`);
+				console.log(`${engine}${name}: driver.zip to result: median ${
+					median(times).toFixed(0)} ms over ${times.length} runs (${
+					Math.min(...times).toFixed(0)} to ${
+					Math.max(...times).toFixed(0)} ms); longest wait ${
+					gap.toFixed(0)} ms`);
+			}
 		} finally {
 			await browser.close();
 		}
