@@ -186,7 +186,8 @@
 			'folder names', name)) : r.same ? element('p', {}, say(r.same)) :
 			images[0];
 		first.tabIndex = -1;
-		result.append(...notes, ...(first === images[0] ? [] : [first]),
+		result.append(...(notes.length ? [element('div', {className: 'notes'},
+			...notes)] : []), ...(first === images[0] ? [] : [first]),
 			...images, next(several));
 		return first;
 	}
