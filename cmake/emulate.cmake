@@ -7,12 +7,14 @@
 #
 # Sets TOVRIN_FW_EMULATOR (the command to put before a program of the
 # build, empty when it runs natively) and TOVRIN_FW_RUN (what runs the
-# built tovrin-fw under its own name: the program itself, or a wrapper).
+# built tovrin-fw under its own name: the program itself, or a wrapper;
+# TOVRIN_FW_INSTALL_RUN the same of tovrin-fw-install).
 option(TOVRIN_FW_EMULATE
 	"Run the programs under qemu-user even where the host runs them"
 	OFF)
 set(TOVRIN_FW_EMULATOR "")
 set(TOVRIN_FW_RUN $<TARGET_FILE:tovrin-fw>)
+set(TOVRIN_FW_INSTALL_RUN $<TARGET_FILE:tovrin-fw-install>)
 # Whether this host runs the build's programs itself (qemu or not).
 set(TOVRIN_FW_HOST_RUNS ON)
 
@@ -63,5 +65,11 @@ set(TOVRIN_FW_RUN ${CMAKE_BINARY_DIR}/qemu/tovrin-fw)
 file(GENERATE OUTPUT ${TOVRIN_FW_RUN} CONTENT "#!/bin/sh
 # The tovrin-fw of this build, under ${qemu}.
 exec ${QEMU} -0 tovrin-fw $<TARGET_FILE:tovrin-fw> \"$@\"
+" FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+	GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(TOVRIN_FW_INSTALL_RUN ${CMAKE_BINARY_DIR}/qemu/tovrin-fw-install)
+file(GENERATE OUTPUT ${TOVRIN_FW_INSTALL_RUN} CONTENT "#!/bin/sh
+# The tovrin-fw-install of this build, under ${qemu}.
+exec ${QEMU} -0 tovrin-fw-install $<TARGET_FILE:tovrin-fw-install> \"$@\"
 " FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
 	GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
