@@ -17,12 +17,12 @@ setup() {
 
 @test "installs working programs and the copyright file" {
 	[ "$($EMULATOR "$prefix/bin/tovrin-fw" --version)" = 002 ]
-	[ "$("$prefix/bin/tovrin-fw-install" --version)" = 002 ]
+	[ "$($EMULATOR "$prefix/bin/tovrin-fw-install" --version)" = 002 ]
 	[ -f "$prefix/share/doc/tovrin-fw/copyright" ]
 	# The installed script finds its catalogs beside itself.
 	localedef -i de_DE -f UTF-8 "$BATS_TEST_TMPDIR/de_DE.UTF-8"
 	[[ "$(LOCPATH=$BATS_TEST_TMPDIR LC_ALL='' LANGUAGE='' LANG=de_DE.UTF-8 \
-		"$prefix/bin/tovrin-fw-install" --help)" == Aufruf:* ]]
+		$EMULATOR "$prefix/bin/tovrin-fw-install" --help)" == Aufruf:* ]]
 }
 
 @test "installs a manual page that renders with its own sections" {
