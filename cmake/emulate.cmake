@@ -31,23 +31,27 @@ if(bits EQUAL 64)
 		return()
 	endif()
 else()
+	# Probed under TOVRIN_FW_EMULATE too: what must run as it is (the
+	# installer's suite) runs only where the host runs i386 programs.
 	set(qemu qemu-i386)
-	if(NOT TOVRIN_FW_EMULATE)
-		set(probe ${CMAKE_BINARY_DIR}/CMakeFiles/i386-probe)
-		file(WRITE ${probe}/probe.cpp "int main() { return 0; }\n")
-		try_run(probe_run probe_built ${probe} ${probe}/probe.cpp
-			RUN_OUTPUT_VARIABLE probe_output)
-		if(NOT probe_built)
-			message(FATAL_ERROR "cannot build a 32-bit x86 program: "
-				"install g++-multilib")
-		endif()
-		if("${probe_run}" STREQUAL "0")
-			message(STATUS "32-bit programs: run natively "
-				"(this host runs i386 programs)")
-			return()
-		endif()
-		set(why "this host refuses i386 programs (32-bit emulation off?)")
+	set(probe ${CMAKE_BINARY_DIR}/CMakeFiles/i386-probe)
+	file(WRITE ${probe}/probe.cpp "int main() { return 0; }\n")
+	try_run(probe_run probe_built ${probe} ${probe}/probe.cpp
+		RUN_OUTPUT_VARIABLE probe_output)
+	if(NOT probe_built)
+		message(FATAL_ERROR "cannot build a 32-bit x86 program: "
+			"install g++-multilib")
+	endif()
+	if(NOT "${probe_run}" STREQUAL "0")
 		set(TOVRIN_FW_HOST_RUNS OFF)
+	endif()
+	if(NOT TOVRIN_FW_EMULATE AND TOVRIN_FW_HOST_RUNS)
+		message(STATUS "32-bit programs: run natively "
+			"(this host runs i386 programs)")
+		return()
+	endif()
+	if(NOT TOVRIN_FW_EMULATE)
+		set(why "this host refuses i386 programs (32-bit emulation off?)")
 	endif()
 endif()
 

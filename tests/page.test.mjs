@@ -207,7 +207,8 @@ test(`${ENGINE}: the cases both tools share`, async () => {
 });
 
 const rows = [
-	// file, what the page says, the images it saves, in a language
+	// file, what the page says, the images it saves (in English, unless
+	// the row names a language)
 	// In other languages: the page's own words translated, tovrin-fw's
 	// and the locator's quoted as they are.
 	['EXAMPLES/vendor/driver.zip', [vendor, 'tovrin-fw.bin speichern',
@@ -225,6 +226,11 @@ const rows = [
 		{lang: 'pl', bytes: 'bajtów'}],
 	['big8.zip', '5 kolejnych plików CnxEtU.sys w „big8.zip” jest większych',
 		['image.bin'], {lang: 'pl', bytes: 'bajtów'}],
+	// The central directory states less than the driver holds: libarchive
+	// takes the driver's own header on Debian 12 and the directory on 13,
+	// so this case is not shared.
+	['understated.zip', "`understated.zip' is damaged: a CnxEtU.sys in it " +
+		'unpacks to more than the package says it holds', []],
 	['heavy.zip', 'les 5 pilotes de «\u00a0heavy.zip\u00a0» font 83886080 ' +
 		'octets en tout', [], {lang: 'fr'}],
 	['nofw.zip', ['jedyny sterownik w „nofw.zip” nie zawiera firmware',
