@@ -151,8 +151,9 @@ listed(int32_t k, double size, uint32_t len, int32_t any)
 	return 1;
 }
 
-// Which drivers to unpack, by their paths, and what the plan says; the
-// name of the file, of len bytes, in the room.
+// Which drivers to unpack, by their indices, what they come to (an
+// unknown size counted as the bound), and what the plan says; the name of
+// the file, of len bytes, in the room.
 extern "C" __attribute__((export_name("plan"))) const char *
 plan_drivers(uint32_t len, int32_t folder)
 {
@@ -170,7 +171,8 @@ plan_drivers(uint32_t len, int32_t folder)
 			o += ',';
 		o += decimal(st.planned.drivers[i]);
 	}
-	o += "],";
+	o += "],\"total\":" + decimal(static_cast<uint64_t>(st.planned.total)) +
+	     ',';
 	told(o, tell_plan(st.planned, st.entries, name, folder != 0));
 	o += '}';
 	return o.c_str();

@@ -309,17 +309,16 @@ function itself(source, name) {
 // a control character as the "_" that its listing shows.
 const where = (path) => path.replace(/[\0-\x1f]/g, '_').split('/')
 	.filter((c) => c && c !== '.' && c !== '..').join('/');
-const stated = (e) => (/^\d+$/.test(e.Size) ? Number(e.Size) : MAX);
 
 // Unpacks the drivers of the plan, read (indices into kept, the entries
-// the rules keep), and none of the other CnxEtU.sys, running each through
+// the rules keep) that come to total bytes as the package states, and none of the other CnxEtU.sys, running each through
 // the locator as 7-Zip closes it, and emptying it then: one driver is held
 // at a time.  Nothing 7-Zip writes may pass the bound, nor all of it the
 // sizes the package states, whatever the package's data holds, nor what
 // is held at once one driver's bound.  Returns {}, {damaged} or
 // {unpacked: 'more' or 'less'}; each different image, by entry, into
 // images.
-async function unpack(source, name, kept, read, images) {
+async function unpack(source, name, kept, {read, total}, images) {
 	let written = 0;
 	let held = 0;
 	let overrun = false;
@@ -330,8 +329,8 @@ async function unpack(source, name, kept, read, images) {
 		const at = where(kept[i].Path);
 		planned.set(at, [...(planned.get(at) || []), i]);
 	}
-	const total = read.reduce((sum, i) => sum + stated(kept[i]), 0);
-	const skip = kept.filter((_, i) => !read.includes(i));
+	const taken = new Set(read);
+	const skip = kept.filter((_, i) => !taken.has(i));
 	const sums = new Set();
 	const r = await sevenZip(source, ['x', '-y', '-bsp0', '-bso0', '-ssc-',
 		'-spd', '-scsUTF-8', '-o/x', '/in/pkg', '-ir!cnxetu.sys', '-x@/skip'],
@@ -404,7 +403,7 @@ async function drivers(source, name, entries) {
 	if (plan.end)
 		return {refusal: words(plan.end), notes};
 	const images = new Map();
-	const got = await unpack(source, name, kept, plan.read, images);
+	const got = await unpack(source, name, kept, plan, images);
 	if (got.unpacked === 'more')
 		return {refusal: m("`%s' is damaged: a CnxEtU.sys in it unpacks to " +
 			'more than the package says it holds; fetch or copy it again',
