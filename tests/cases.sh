@@ -57,6 +57,9 @@ over=$(sized over.sys $((big + 1)) "$sample")
 exact=$(sized exact.sys $big "$sample")
 cp "$over" over.sys && cp "$exact" exact.sys
 pack same.zip A/CnxEtU.sys="$sample" B/cnxetu.sys="$sample"
+# The same image, the later path first in the package.
+rm -rf t/rev && mkdir -p t/rev/A t/rev/B && cp "$sample" t/rev/A/CnxEtU.sys &&
+	cp "$sample" t/rev/B/CnxEtU.sys && bsdtar -cf samerev.tar -C t/rev B A
 pack other.zip A/CnxEtU.sys="$sample" B/CnxEtU.sys=t/changed.sys
 pack three.zip A/CnxEtU.sys="$sample" B/CnxEtU.sys="$sample" \
 	C/CnxEtU.sys=t/changed.sys

@@ -316,8 +316,8 @@ const where = (path) => path.replace(/[\0-\x1f]/g, '_').split('/')
 // at a time.  Nothing 7-Zip writes may pass the bound, nor all of it the
 // sizes the package states, whatever the package's data holds, nor what
 // is held at once one driver's bound.  Returns {}, {damaged} or
-// {unpacked: 'more' or 'less'}; each different image, by entry, into
-// images.
+// {unpacked: 'more' or 'less'}; each different image, by its SHA-256,
+// into images.
 async function unpack(source, name, kept, {read, total}, images) {
 	let written = 0;
 	let held = 0;
@@ -331,7 +331,6 @@ async function unpack(source, name, kept, {read, total}, images) {
 	}
 	const taken = new Set(read);
 	const skip = kept.filter((_, i) => !taken.has(i));
-	const sums = new Set();
 	const r = await sevenZip(source, ['x', '-y', '-bsp0', '-bso0', '-ssc-',
 		'-spd', '-scsUTF-8', '-o/x', '/in/pkg', '-ir!cnxetu.sys', '-x@/skip'],
 	(fs) => {
@@ -368,10 +367,8 @@ async function unpack(source, name, kept, {read, total}, images) {
 				const got = locate(index, bytes);
 				unpacked ||= got.unpacked;
 				// One copy of each image is enough.
-				if (got.image && !sums.has(got.sum)) {
-					sums.add(got.sum);
-					images.set(index, got.image);
-				}
+				if (got.image && !images.has(got.sum))
+					images.set(got.sum, got.image);
 			}
 			fs.truncate(path, 0);
 			held -= bytes.length - fs.stat(path).size;
@@ -415,7 +412,7 @@ async function drivers(source, name, entries) {
 	notes.push(...v.notes.map(words));
 	if (v.end)
 		return {refusal: words(v.end), notes};
-	return {images: v.images.map((i) => ({...i, image: images.get(i.entry)})),
+	return {images: v.images.map((i) => ({...i, image: images.get(i.sum)})),
 		same: v.same && words(v.same), notes};
 }
 
