@@ -115,6 +115,21 @@ write_all(int fd, const std::string &image)
 	return fsync(fd) == 0;
 }
 
+// Where the default folder fails a user, the want of root's rights is
+// the reason; a folder of the user's fails for the system's.
+[[noreturn]] void
+unwritable(bool create, const std::string &dir, bool needs_root)
+{
+	const std::string why = strerror(errno);
+	if (create && needs_root)
+		die("cannot create `%s' (the default needs root)", {dir});
+	if (create)
+		die("cannot create `%s': %s", {dir, why});
+	if (needs_root)
+		die("cannot write to `%s' (the default needs root)", {dir});
+	die("cannot write to `%s': %s", {dir, why});
+}
+
 } // namespace
 
 void
@@ -135,7 +150,8 @@ put_cleanup()
 }
 
 void
-put_image(const std::string &dir, const std::string &image, bool force)
+put_image(const std::string &dir, const std::string &image, bool force,
+	  bool needs_root)
 {
 	const std::string target = dir + "/tovrin-fw.bin";
 	struct stat st;
@@ -156,12 +172,10 @@ put_image(const std::string &dir, const std::string &image, bool force)
 		have_made = 1;
 		for (auto d = made.rbegin(); d != made.rend(); ++d)
 			if (mkdir(d->c_str(), 0755) != 0 && errno != EEXIST)
-				die("cannot create `%s' (the default needs "
-				    "root)",
-				    {dir});
+				unwritable(true, dir, needs_root);
 	}
 	if (access(dir.c_str(), W_OK) != 0)
-		die("cannot write to `%s' (the default needs root)", {dir});
+		unwritable(false, dir, needs_root);
 
 	// Written beside the target and renamed over it, so that the
 	// kernel's loader sees the old image or the new one, never a part.
@@ -178,7 +192,7 @@ put_image(const std::string &dir, const std::string &image, bool force)
 	}
 	sigprocmask(SIG_SETMASK, &old, nullptr);
 	if (fd < 0)
-		die("cannot write to `%s' (the default needs root)", {dir});
+		unwritable(false, dir, needs_root);
 	if (fchmod(fd, 0644) != 0 || !write_all(fd, image)) {
 		close(fd);
 		die("cannot write `%s'", {part});
@@ -212,14 +226,17 @@ put_image(const std::string &dir, const std::string &image, bool force)
 	say("installed `%s'", {target});
 	if (read_by_loader(dir)) {
 		// TRANSLATORS: %s is a command.
-		say("next: plug the modem in (again), and see as root: %s",
+		say("next: plug the modem in (again), then run %s as root to "
+		    "see "
+		    "whether the kernel loaded the firmware",
 		    {"dmesg | grep -i firmware"});
 	} else {
 		// TRANSLATORS: the firmware folder given; a command to install
 		// the image where the loader reads it.
-		say("next: the kernel's firmware loader does not read `%s': on "
-		    "the modem's computer, as root, %s, then plug the modem in "
-		    "(again)",
+		say("next: the kernel's firmware loader does not look in `%s': "
+		    "on the computer the modem is connected to, run %s as "
+		    "root, "
+		    "then plug the modem in (again)",
 		    {dir, "install -D -m 0644 " + target +
 				  " /lib/firmware/tovrin-fw.bin"});
 	}

@@ -6,8 +6,10 @@
 #include <string>
 
 // Ends the run where the target holds this image already, or another
-// (without force), or DIR cannot be written; otherwise installs it.
-void put_image(const std::string &dir, const std::string &image, bool force);
+// (without force), or DIR cannot be written (for want of root's rights,
+// where needs_root); otherwise installs it.
+void put_image(const std::string &dir, const std::string &image, bool force,
+	       bool needs_root);
 
 // Removes what put_image made and has not finished: for the way out.
 void put_cleanup();

@@ -91,6 +91,9 @@ decimal(uint64_t n)
 	return {digits + i, sizeof digits - i};
 }
 
+// The bounds as the messages say them.
+static_assert(max_driver == 16 << 20 && max_total == 64 << 20);
+
 told_lines
 tell_plan(const plan &p, const std::vector<entry> &entries,
 	  std::string_view src, bool folder)
@@ -99,9 +102,9 @@ tell_plan(const plan &p, const std::vector<entry> &entries,
 	const std::string s(src);
 	// A link is no driver: it is never followed.
 	for (size_t k = 0; k < told(p.links.size()); k++)
-		t.notes.push_back(said(
-			"`%s' in `%s' is a symbolic link, no driver: left out",
-			{shown(entries[p.links[k]].path), s}));
+		t.notes.push_back(said("`%s' in `%s' is a symbolic link, not a "
+				       "driver: left out",
+				       {shown(entries[p.links[k]].path), s}));
 	if (p.links.size() > told(p.links.size()))
 		t.notes.push_back(saidn("%s more CnxEtU.sys in `%s' is a "
 					"symbolic link: left out",
@@ -113,16 +116,15 @@ tell_plan(const plan &p, const std::vector<entry> &entries,
 		const entry &e = entries[p.oversized[k]];
 		const auto size = static_cast<uint64_t>(e.size);
 		// TRANSLATORS: a driver's path in the package; SOURCE as
-		// given; the driver's size; the largest size a driver may
-		// have.
-		t.notes.push_back(saidn(
-			"`%s' in `%s' is %s byte, more than any driver (%s): "
-			"left out",
-			"`%s' in `%s' is %s bytes, more than any driver (%s): "
-			"left out",
-			size,
-			{shown(e.path), s, decimal(size),
-			 decimal(max_driver)}));
+		// given; the driver's size.
+		t.notes.push_back(saidn("`%s' in `%s' is %s byte, larger than "
+					"any driver (16 MiB "
+					"at most): left out",
+					"`%s' in `%s' is %s bytes, larger than "
+					"any driver (16 MiB "
+					"at most): left out",
+					size,
+					{shown(e.path), s, decimal(size)}));
 	}
 	if (p.oversized.size() > told(p.oversized.size()))
 		t.notes.push_back(saidn(
@@ -146,14 +148,14 @@ tell_plan(const plan &p, const std::vector<entry> &entries,
 			     "driver",
 			     {s});
 	if (p.outcome == plan::too_much)
-		t.end = saidn("the %s driver in `%s' comes to %s bytes, more "
-			      "than any package's drivers (%s): refused",
-			      "the %s drivers in `%s' come to %s bytes, more "
-			      "than any package's drivers (%s): refused",
-			      p.drivers.size(),
-			      {decimal(p.drivers.size()), s,
-			       decimal(static_cast<uint64_t>(p.total)),
-			       decimal(max_total)});
+		// TRANSLATORS: SOURCE as given; what its drivers come to, in
+		// bytes.
+		t.end = saidn("the drivers in `%s' come to %s byte, more than "
+			      "any package holds (64 MiB at most): refused",
+			      "the drivers in `%s' come to %s bytes, more than "
+			      "any package holds (64 MiB at most): refused",
+			      static_cast<uint64_t>(p.total),
+			      {s, decimal(static_cast<uint64_t>(p.total))});
 	return t;
 }
 
@@ -169,7 +171,7 @@ tell_verdict(const verdict &v, const std::vector<entry> &entries,
 	for (size_t k = 0; k < told(v.without.size()); k++) {
 		const located &l = found[v.without[k]];
 		// TRANSLATORS: a driver's path; the locator's reason, in
-		// English, or the message "at %s bytes it is larger ...".
+		// English.
 		t.notes.push_back(said(
 			"no firmware in `%s': %s",
 			{shown(entries[l.entry].path), std::string(l.reason)}));
@@ -183,8 +185,10 @@ tell_verdict(const verdict &v, const std::vector<entry> &entries,
 	if (t.ends && drivers == 1)
 		t.end = said("the one driver in `%s' holds no firmware", {s});
 	else if (t.ends)
+		// TRANSLATORS: %s is at least 2 (one driver has the message
+		// above): every form says "none of them".
 		t.end = saidn(
-			"the %s driver in `%s' holds no firmware",
+			"none of the %s drivers in `%s' holds the firmware",
 			"none of the %s drivers in `%s' holds the firmware",
 			drivers, {decimal(drivers), s});
 	return t;

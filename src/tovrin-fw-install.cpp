@@ -29,9 +29,10 @@ namespace
 
 const char me[] = "tovrin-fw-install";
 const char page[] = "tovrin-fw-" TOVRIN_FW_VERSION ".html";
+const char default_dir[] = "/lib/firmware";
 
 struct options {
-	const char *dir = "/lib/firmware";
+	const char *dir = default_dir;
 	const char *driver = "";
 	bool force = false;
 	const char *source = nullptr;
@@ -75,12 +76,14 @@ help()
 		       "Packages are read with libarchive (package "
 		       "libarchive13, or libarchive13t64\n"
 		       "on Debian 13); a folder or the driver itself needs "
-		       "nothing more.  Without\n"
-		       "network, carry that package's .deb, fetched with "
-		       "apt-get update && apt-get\n"
-		       "download on the same Debian release and architecture, "
-		       "and install it with\n"
-		       "dpkg -i; or use the offline page %s on any computer."),
+		       "nothing more.  For a\n"
+		       "computer without network, fetch that package's .deb "
+		       "on another one with\n"
+		       "apt-get download (the same Debian release and "
+		       "architecture), copy it over\n"
+		       "and install it with dpkg -i; or take the firmware out "
+		       "with the offline page\n"
+		       "%s on any computer."),
 		     {page}),
 		_("Options:\n"
 		  "  --firmware-dir DIR   install into DIR (default "
@@ -128,7 +131,7 @@ parse_opts(int argc, char **argv)
 			i++;
 			break;
 		} else if (a.size() > 1 && a[0] == '-') {
-			warn("unrecognized option '%s'", {a});
+			warn("unrecognized option `%s'", {a});
 			usage();
 		} else {
 			break;
@@ -151,29 +154,39 @@ on_signal(int sig)
 	raise(sig);
 }
 
-// The reader named as what reads: the library for a package, the
-// locator for a driver.
+// Each kind of SOURCE its own message, named by what reads it: the
+// library for a package, the locator for a folder's drivers or a driver.
 [[noreturn]] void
-stopped(const char *name, const std::string &src, const std::string &how)
+stopped(const reading &r, const std::string &src, const std::string &how)
 {
-	die("%s was stopped while reading `%s' (%s): it is damaged or made to "
-	    "harm; fetch or copy it again",
-	    {name, src, shown(how)});
+	// TRANSLATORS: SOURCE as given; why its reader was stopped (in
+	// English).
+	if (r.kind == reading::package)
+		die("libarchive was stopped while reading the package `%s' "
+		    "(%s): it is damaged or malicious; fetch or copy it again",
+		    {src, shown(how)});
+	if (r.kind == reading::folder)
+		die("tovrin-fw was stopped while reading the drivers in the "
+		    "folder `%s' (%s): one of them is damaged or malicious; "
+		    "copy the folder again",
+		    {src, shown(how)});
+	die("tovrin-fw was stopped while reading the file `%s' (%s): it is "
+	    "damaged or malicious; fetch or copy it again",
+	    {src, shown(how)});
 }
 
 [[noreturn]] void
 damaged(const std::string &src, const std::string &why)
 {
 	// TRANSLATORS: SOURCE as given, a package file (say "the file `%s'"
-	// where a pronoun must agree with it); the library's reasons, in
-	// English, separated by semicolons.
-	die("`%s' is damaged or cut short (%s): fetch or copy it again",
-	    {src, why.empty()
-			  // TRANSLATORS: the reason in "`%s' is damaged or
-			  // cut short (%s): ...", where the library gave
-			  // none; "it" is the package.
-			  ? _("libarchive could not read it through")
-			  : shown(why)});
+	// where a word must agree with it); in the first, the library's
+	// reasons, in English, separated by semicolons.
+	if (!why.empty())
+		die("`%s' is damaged or cut short (%s): fetch or copy it again",
+		    {src, shown(why)});
+	die("`%s' is damaged or cut short (libarchive could not read all of "
+	    "it): fetch or copy it again",
+	    {src});
 }
 
 // The rules' notes, and their end where there is one.
@@ -230,12 +243,13 @@ main(int argc, char **argv)
 	if (folder) {
 		r.kind = reading::folder;
 		const int err = walk_folder(fd, entries, fds);
+		if (err == E2BIG)
+			die("cannot read `%s': it holds more CnxEtU.sys than "
+			    "any "
+			    "package",
+			    {src});
 		if (err != 0)
-			die("cannot read `%s': %s",
-			    {src,
-			     err == E2BIG
-				     ? "more CnxEtU.sys than any package holds"
-				     : strerror(err)});
+			die("cannot read `%s': %s", {src, strerror(err)});
 		p = plan_drivers(entries, o.driver);
 		tell(tell_plan(p, entries, src, true));
 		for (size_t i = 0; i < fds.size(); i++)
@@ -258,8 +272,6 @@ main(int argc, char **argv)
 		if (!S_ISREG(st.st_mode))
 			r.size = -1;
 	}
-	const char *name =
-		r.kind == reading::package ? "libarchive" : "tovrin-fw";
 
 	// The driver itself, too large, is no driver: it is not read.
 	bool oversized = r.kind == reading::driver && r.size > max_driver;
@@ -269,15 +281,17 @@ main(int argc, char **argv)
 	if (!a.unsealed.empty())
 		// TRANSLATORS: SOURCE as given; why the reader could not be
 		// sealed (the system's words, in English); a command to run
-		// as a user; a command to run as root.
-		die("cannot read `%s' without root's rights (%s): as a user, "
-		    "run %s, then as root %s",
+		// as a user; a command to run as root.  Nothing is read as
+		// root: the rights could not be dropped.
+		die("cannot read `%s': its reader could not give up root's "
+		    "rights (%s), and nothing is read with them; run %s as a "
+		    "user, then %s as root",
 		    {src, shown(a.unsealed),
 		     std::string(me) + " --firmware-dir ~/fw SOURCE",
 		     "install -D -m 0644 ~/fw/tovrin-fw.bin " +
 			     std::string(o.dir) + "/tovrin-fw.bin"});
 	if (!a.stopped.empty())
-		stopped(name, src, a.stopped);
+		stopped(r, src, a.stopped);
 	if (a.failed == 'U') {
 		r.kind = reading::driver;
 		oversized = r.size > max_driver;
@@ -303,11 +317,9 @@ main(int argc, char **argv)
 			die("cannot read `%s': %s",
 			    {src, strerror(a.errors[k])});
 		if (r.kind == reading::folder && a.got[k] != e.size)
-			// TRANSLATORS: the reason in "cannot read `%s': %s",
-			// of a folder whose drivers changed while they were
-			// read.
-			die("cannot read `%s': %s",
-			    {src, _("it changed while it was read")});
+			die("cannot read the folder `%s': a CnxEtU.sys in it "
+			    "changed while it was read; try again",
+			    {src});
 		const unpacked u = r.kind == reading::package
 					   ? unpacked_to(e, a.got[k])
 					   : unpacked::as_stated;
@@ -321,28 +333,23 @@ main(int argc, char **argv)
 	}
 
 	const verdict v = judge(entries, a.found);
-	std::string oversized_reason;
-	if (oversized) {
-		// TRANSLATORS: the reason in "no firmware in `%s': %s", of
-		// SOURCE itself, a file too large to be a driver; its size,
-		// and the largest a driver may have.
-		oversized_reason = fill(__("at %s byte it is larger than any "
-					   "driver (%s bytes at most)",
-					   "at %s bytes it is larger than any "
-					   "driver (%s bytes at most)",
-					   static_cast<uint64_t>(r.size)),
-					{num(r.size), num(max_driver)});
-		// TRANSLATORS: a driver's path; the locator's reason, in
-		// English, or the message "at %s bytes it is larger ...".
-		warn("no firmware in `%s': %s", {src, oversized_reason});
-	}
+	static_assert(max_driver == 16 << 20, "the messages say 16 MiB");
+	if (oversized)
+		// TRANSLATORS: SOURCE itself, a file too large to be a
+		// driver; its size.
+		warnn("no firmware in `%s': at %s byte, it is larger than any "
+		      "driver (16 MiB at most)",
+		      "no firmware in `%s': at %s bytes, it is larger than any "
+		      "driver (16 MiB at most)",
+		      static_cast<uint64_t>(r.size), {src, num(r.size)});
 	const size_t drivers = p.drivers.size() + p.oversized.size();
 	const told_lines t = tell_verdict(v, entries, a.found, drivers, src);
 	for (const line &l : t.notes)
 		warn_line(l);
 	if (t.ends) {
 		if (r.kind == reading::driver && r.lib == nullptr)
-			die("`%s' is no driver; if it is the vendor's package, "
+			die("`%s' is not a driver; if it is the vendor's "
+			    "package, "
 			    "libarchive is needed to read it: install "
 			    "libarchive13 (without network, see %s --help), or "
 			    "take the firmware out with the offline page %s on "
@@ -364,8 +371,8 @@ main(int argc, char **argv)
 			// different images:", a driver's path, its image's
 			// size and the image's SHA-256.
 			fprintf(stderr, "    %s\n",
-				fill(__("%s: %s byte, sha256 %s",
-					"%s: %s bytes, sha256 %s", l.size),
+				fill(__("%s: %s byte, SHA-256 %s",
+					"%s: %s bytes, SHA-256 %s", l.size),
 				     {shown(entries[l.entry].path), num(l.size),
 				      l.sum})
 					.c_str());
@@ -408,6 +415,8 @@ main(int argc, char **argv)
 	printf("found firmware in `%s' at offset %#x\n", path.c_str(),
 	       first.offset);
 	fflush(stdout);
-	put_image(o.dir, a.image, o.force);
+	// Only the default's failures are a user's missing rights.
+	put_image(o.dir, a.image, o.force,
+		  !root && strcmp(o.dir, default_dir) == 0);
 	return 0;
 }

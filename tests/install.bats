@@ -44,7 +44,7 @@ setup() {
 	# tovrin-fw-install's page explains what it says when it fails.
 	run env MANWIDTH=300 man -l "$prefix/share/man/man1/tovrin-fw-install.1.gz"
 	for text in "cannot read \`SOURCE'" "is damaged or cut short" "was stopped while reading" \
-		"no CnxEtU.sys in" "more than any driver" "holds no firmware" \
+		"no CnxEtU.sys in" "larger than any driver" "holds no firmware" \
 		"neither a package that libarchive can read nor a driver" \
 		"libarchive is needed to read it" "hold different images"; do
 		[[ "$output" == *"$text"* ]] || { echo "tovrin-fw-install(1) lacks: $text"; return 1; }

@@ -151,7 +151,7 @@ function check(file, got, says, want, more = {}) {
 		!s.revoked), `${file}: a save control is not a live blob: URL ` +
 		'saving tovrin-fw.bin');
 	for (const image of wanted) {
-		const size = `${image.length} ${more.bytes || 'bytes'}, SHA-256 ${
+		const size = `${image.length} ${more.bytes || 'bytes, SHA-256'} ${
 			sha256(image)}`;
 		assert.ok(got.text.includes(size), `${file}: no ${size}`);
 	}
@@ -187,17 +187,23 @@ for (const row of readFileSync(new URL('cases.txt', import.meta.url), 'utf8')
 // What the page says, as lines, less its own: an image's size and sum,
 // its save control, and what to do next.
 const said = (text) => text.split('\n').filter(Boolean).reduce((lines, l) =>
-	lines.done || /^Next, on the modem's computer$/.test(l) ?
+	lines.done || /^Next, on the computer the modem is connected to$/.test(l) ?
 		Object.assign(lines, {done: true}) :
 		/^\d+ bytes?, SHA-256 |^Save tovrin-fw\.bin/.test(l) ? lines :
 			[...lines, l], []);
+
+// A line of the table as the page shows it, a sentence; tovrin-fw's own
+// line as tovrin-fw prints it.
+const sentence = (l) => /^found firmware in /.test(l) ? l :
+	l[0].toUpperCase() + l.slice(1) + (/[.:]$/.test(l) ? '' : '.');
 
 test(`${ENGINE}: the cases both tools share`, async () => {
 	for (const [name, c] of shared) {
 		const tab = await opened();
 		try {
 			const got = await choose(tab, name);
-			assert.deepEqual([...said(got.text)], c.lines, `${name}: says`);
+			assert.deepEqual([...said(got.text)], c.lines.map(sentence),
+				`${name}: says`);
 			check(name, got, [], c.gives, {focus: c.lines.some((l) =>
 				/ hold (the same|different) images?/.test(l)) ? 'P' : 'image'});
 		} finally {
@@ -209,32 +215,36 @@ test(`${ENGINE}: the cases both tools share`, async () => {
 const rows = [
 	// file, what the page says, the images it saves (in English, unless
 	// the row names a language)
+	// The installer's lines as the page's sentences.
+	['none.zip', "No CnxEtU.sys in `none.zip' (read as a package).", []],
+	['none.zip', 'Kein CnxEtU.sys in „none.zip“ (als Paket gelesen).', [],
+		{lang: 'de'}],
 	// In other languages: the page's own words translated, tovrin-fw's
 	// and the locator's quoted as they are.
 	['EXAMPLES/vendor/driver.zip', [vendor, 'tovrin-fw.bin speichern',
-		'Als Nächstes, auf dem Rechner des Modems'], ['image.bin'],
-	{lang: 'de', bytes: 'Bytes'}],
+		'Als Nächstes auf dem Rechner, an den das Modem angeschlossen ist'], ['image.bin'],
+	{lang: 'de', bytes: 'Bytes, SHA-256-Summe'}],
 	// Counts in the forms of each language: the line itself where a sum
 	// would stand for one.
 	['big5.zip', '2 weitere CnxEtU.sys in „big5.zip“ sind größer als jeder ' +
-		'Treiber: ausgelassen', ['image.bin'], {lang: 'de', bytes: 'Bytes'}],
+		'Treiber: ausgelassen', ['image.bin'], {lang: 'de', bytes: 'Bytes, SHA-256-Summe'}],
 	['big8.zip', '5 weitere CnxEtU.sys in „big8.zip“ sind größer als jeder ' +
-		'Treiber: ausgelassen', ['image.bin'], {lang: 'de', bytes: 'Bytes'}],
-	['big4.zip', '„4/CnxEtU.sys” w „big4.zip” ma 16777217 bajtów', ['image.bin'],
-		{lang: 'pl', bytes: 'bajtów'}],
+		'Treiber: ausgelassen', ['image.bin'], {lang: 'de', bytes: 'Bytes, SHA-256-Summe'}],
+	['big4.zip', 'Plik „4/CnxEtU.sys” w „big4.zip” ma 16777217 bajtów', ['image.bin'],
+		{lang: 'pl', bytes: 'bajtów, SHA-256'}],
 	['big5.zip', '2 kolejne pliki CnxEtU.sys w „big5.zip” są większe', ['image.bin'],
-		{lang: 'pl', bytes: 'bajtów'}],
+		{lang: 'pl', bytes: 'bajtów, SHA-256'}],
 	['big8.zip', '5 kolejnych plików CnxEtU.sys w „big8.zip” jest większych',
-		['image.bin'], {lang: 'pl', bytes: 'bajtów'}],
+		['image.bin'], {lang: 'pl', bytes: 'bajtów, SHA-256'}],
 	// The central directory states less than the driver holds: libarchive
 	// takes the driver's own header on Debian 12 and the directory on 13,
 	// so this case is not shared.
 	['understated.zip', "`understated.zip' is damaged: a CnxEtU.sys in it " +
 		'unpacks to more than the package says it holds', []],
-	['heavy.zip', 'les 5 pilotes de «\u00a0heavy.zip\u00a0» font 83886080 ' +
-		'octets en tout', [], {lang: 'fr'}],
-	['nofw.zip', ['jedyny sterownik w „nofw.zip” nie zawiera firmware',
-		"brak firmware w „Driver/CnxEtU.sys”: file is not a DOS executable"],
+	['heavy.zip', 'Les pilotes de «\u00a0heavy.zip\u00a0» font 83886080 ' +
+		'octets au total', [], {lang: 'fr'}],
+	['nofw.zip', ['Jedyny sterownik w „nofw.zip” nie zawiera firmware.',
+		"Brak firmware w „Driver/CnxEtU.sys”: file is not a DOS executable."],
 	[], {lang: 'pl'}],
 ];
 
@@ -252,16 +262,16 @@ test(`${ENGINE}: files chosen in other languages, opened from disk`, async () =>
 // Inputs that froze the page or took all its memory when it copied the
 // file whole; each must end in seconds, with the page answering.
 const large = [
-	['bomb.zip', ["no CnxEtU.sys in `bomb.zip' is small enough to be a driver",
-		"`CnxEtU.sys' in `bomb.zip' is 5368709120 bytes, more than any " +
-		'driver (16777216): left out'], []],
+	['bomb.zip', ["No CnxEtU.sys in `bomb.zip' is small enough to be a driver.",
+		"`CnxEtU.sys' in `bomb.zip' is 5368709120 bytes, larger than any " +
+		'driver (16 MiB at most): left out.'], []],
 	['huge', ENGINE === 'webkit' ?
-		"this browser lets the page read `huge' only by copying it whole, " +
-		'and at 3221225472 bytes it is larger than the page copies' :
-		"`huge' is neither a package that 7-Zip can read nor a driver: at " +
-		'3221225472 bytes it is larger than any driver', []],
+		"This browser lets the page read `huge' only by copying it whole, " +
+		'and at 3221225472 bytes it is larger than the page copies (1 GiB at ' +
+		'most)' : "`huge' is neither a package that 7-Zip can read nor a " +
+		'driver: at 3221225472 bytes, it is larger than any driver', []],
 	['lots.zip', "7997 more drivers hold no firmware", ['image.bin']],
-	['solid.7z', ENGINE === 'webkit' ? "this browser lets the page read " +
+	['solid.7z', ENGINE === 'webkit' ? "This browser lets the page read " +
 		"`solid.7z' only by copying it whole" : vendor,
 	ENGINE === 'webkit' ? [] : ['image.bin'], {moves: true, most: 384}],
 ];
@@ -320,7 +330,8 @@ test(`${ENGINE}: one page, file after file, and cancelled`, async () => {
 		await speak(tab, 'de');
 		const step = await tab.run(async () =>
 			document.getElementById('step').textContent);
-		assert.match(step, /^(Lese|Suche|Entpacke) /, 'the step is not in German');
+		assert.match(step, / wird (gelesen|in .* gesucht|aus .* entpackt)$/,
+			'the step is not in German');
 		await speak(tab, 'en');
 		await until(tab, 'done');
 		assert.ok((await tab.run(seen)).text.includes('found firmware in ' +
@@ -328,7 +339,7 @@ test(`${ENGINE}: one page, file after file, and cancelled`, async () => {
 		const first = await tab.run(async () =>
 			document.querySelector('a[download]').href);
 		check('lots.zip, then none.zip', await choose(tab, 'none.zip'),
-			"no CnxEtU.sys in `none.zip'", []);
+			"No CnxEtU.sys in `none.zip'", []);
 		assert.deepEqual(await tab.run(async () => window.watched.revoked),
 			[first], 'the first image was not released');
 

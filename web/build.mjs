@@ -2,7 +2,7 @@
 // WebAssembly modules (base64), the worker's script (7-Zip's module and
 // worker.js, as a string the page starts its worker from) and page.js
 // inlined, the page's messages in each language (from the build's checked
-// catalogs, LANG.po) as data, and 7-Zip's licence texts.  The page's Content-Security-Policy
+// catalogs, LANG.po) as data, and 7-Zip's license texts.  The page's Content-Security-Policy
 // allows exactly these inline scripts and style, by their SHA-256, workers
 // from the page's own blob: URLs, and no connection at all.
 // The output depends on its inputs alone, so two builds give one file.
@@ -127,7 +127,7 @@ const csp = [
 ].join('; ');
 
 const escape = (text) => text.replace(/&/g, '&amp;').replace(/</g, '&lt;');
-const licences = ['License.txt', 'unRarLicense.txt']
+const licenses = ['License.txt', 'unRarLicense.txt']
 	.map((name) => `<pre>${escape(lf(sevenZip(name).toString()))}</pre>`)
 	.join('\n');
 
@@ -137,7 +137,7 @@ const page = source('index.html')
 	.replace('@CSP@', () => csp)
 	.replace('@VERSION@', () => escape(version))
 	.replace('@STYLE@', () => `<style>${style}</style>`)
-	.replace('@LICENCES@', () => licences)
+	.replace('@LICENSES@', () => licenses)
 	.replace('@SCRIPTS@', () => [
 		`<script type="application/json" id="messages">${messages}</script>`,
 		...scripts.map((s) => `<script>${s}</script>`)].join('\n'));

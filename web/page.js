@@ -68,6 +68,14 @@
 		t([singular, plural], count, ...args);
 	const say = (message) => (Array.isArray(message) ? t(...message) :
 		message);
+	// A message the installer says on a terminal, in lower case and
+	// without a full stop, as a sentence of the page.
+	function sentence(message) {
+		const text = say(message);
+		const first = text.charAt(0).toLocaleUpperCase(
+			document.documentElement.lang);
+		return first + text.slice(1) + (/[.:!?]$/.test(text) ? '' : '.');
+	}
 
 	// The page's own texts, marked data-t, by their English (the element's
 	// markup, its spaces collapsed); a translation may hold <code> and
@@ -144,7 +152,8 @@
 
 	function next(several) {
 		return element('div', {className: 'next'},
-			element('h2', {}, t("Next, on the modem's computer")),
+			element('h2', {}, t('Next, on the computer the modem is connected ' +
+				'to')),
 			element('ol', {},
 				element('li', {},
 					t('Copy tovrin-fw.bin over, and install it as root ' +
@@ -159,8 +168,8 @@
 					"install -D -m 0644 'tovrin-fw(1).bin' " +
 						'/lib/firmware/tovrin-fw.bin'))] : [])),
 				element('li', {},
-					t('Plug the modem in (again), and see as root whether ' +
-						'the kernel loaded it:'),
+					t('Plug the modem in (again), then run this as root to ' +
+						'see whether the kernel loaded the firmware:'),
 					command('dmesg | grep -i firmware'))));
 	}
 
@@ -168,10 +177,10 @@
 	// was left out, then the images and their save controls; or the
 	// refusal, as an alert.  Returns what takes the focus.
 	function show(name, r) {
-		const notes = paragraphs((r.notes || []).map(say));
+		const notes = paragraphs((r.notes || []).map(sentence));
 		if (r.refusal) {
 			const failed = element('div', {className: 'failed', role: 'alert',
-				tabIndex: -1}, ...notes, element('p', {}, say(r.refusal)));
+				tabIndex: -1}, ...notes, element('p', {}, sentence(r.refusal)));
 			result.append(failed);
 			return failed;
 		}
@@ -181,10 +190,10 @@
 			t('Save tovrin-fw.bin from %s', found.path) :
 			t('Save tovrin-fw.bin')));
 		// The focus on what was found, past the notes.
-		const first = several ? element('p', {}, t("the drivers in `%s' hold " +
-			'different images: save the one for the newest Windows that its ' +
-			'folder names', name)) : r.same ? element('p', {}, say(r.same)) :
-			images[0];
+		const first = several ? element('p', {}, sentence(m("the drivers in " +
+			"`%s' hold different images: save the one from the folder named " +
+			'for the newest version of Windows', name))) : r.same ?
+			element('p', {}, sentence(r.same)) : images[0];
 		first.tabIndex = -1;
 		result.append(...(notes.length ? [element('div', {className: 'notes'},
 			...notes)] : []), ...(first === images[0] ? [] : [first]),
@@ -258,14 +267,14 @@
 			if (w !== worker)
 				return;
 			// TRANSLATORS: the file's name; the browser's reason, in English,
-			// or "the worker stopped".
+			// or "the page's reader stopped unexpectedly".
 			tell(() => show(file.name, {refusal: m("cannot read `%s': %s",
 				file.name, why)}));
 			finish('done');
 		};
 		w.onerror = (e) => {
 			e.preventDefault();
-			fail(e.message || m('the worker stopped'));
+			fail(e.message || m("the page's reader stopped unexpectedly"));
 		};
 		w.onmessage = ({data}) => {
 			if (w !== worker)

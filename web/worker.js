@@ -174,14 +174,11 @@ async function sevenZip(source, args, setup) {
 }
 
 // 7-Zip's reasons, on one line, less those that only name the file by
-// the worker's own path for it, /in/pkg.
+// the worker's own path for it, /in/pkg; true where it gave none.
 function why(err) {
 	return err.filter((l) => l && l !== 'ERRORS:' &&
 		!/^(ERROR: )?\/in\/pkg( : \/in\/pkg)?$/.test(l))
-		.map((l) => l.replace(/^ERROR: /, '')).join('; ') ||
-		// TRANSLATORS: a reason, in "`%s' is damaged or cut short (7-Zip:
-		// %s)"; "it" is 7-Zip.
-		m('it could not read the package through');
+		.map((l) => l.replace(/^ERROR: /, '')).join('; ') || true;
 }
 
 // The package's entries from 7-Zip's technical listing, as
@@ -290,12 +287,7 @@ function locate(index, bytes) {
 // The file itself as the driver, read only within the bound.
 function itself(source, name) {
 	if (sizeOf(source) > MAX)
-		// TRANSLATORS: a reason, in "`%s' is neither a package that 7-Zip can
-		// read nor a driver: %s"; the file's size, and the largest a driver
-		// may have.
-		return {tooLarge: np('at %s byte it is larger than any driver (%s ' +
-			'bytes at most)', 'at %s bytes it is larger than any driver (%s ' +
-			'bytes at most)', sizeOf(source), sizeOf(source), MAX)};
+		return {tooLarge: sizeOf(source)};
 	fw.begin();
 	fw.listed('r'.charCodeAt(0), sizeOf(source), put(name), 1);
 	answer(fw.plan(put(name), 0));
@@ -390,8 +382,9 @@ async function unpack(source, name, kept, {read, total}, images) {
 async function drivers(source, name, entries) {
 	const kept = listed(entries);
 	if (!kept)
-		return {refusal: m("%s was stopped while reading `%s' (%s): it is " +
-			'damaged or made to harm; fetch or copy it again', '7-Zip', name,
+		// TRANSLATORS: the file's name; why 7-Zip was stopped (in English).
+		return {refusal: m("7-Zip was stopped while reading the package `%s' " +
+			'(%s): it is damaged or malicious; fetch or copy it again', name,
 		'more CnxEtU.sys than any package holds')};
 	const plan = answer(fw.plan(put(name), 0));
 	const notes = plan.notes.map(words);
@@ -406,8 +399,7 @@ async function drivers(source, name, entries) {
 			'more than the package says it holds; fetch or copy it again',
 		name), notes};
 	if (got.damaged || got.unpacked)
-		return {damaged: got.damaged || m('it could not read the package ' +
-			'through'), notes};
+		return {damaged: got.damaged || true, notes};
 	const v = answer(fw.verdict(put(name)));
 	notes.push(...v.notes.map(words));
 	if (v.end)
@@ -421,14 +413,15 @@ async function run(file) {
 	let source = file;
 	if (!readable(file)) {
 		if (file.size > COPY_MAX)
+			// TRANSLATORS: the file's name; its size.
 			return {refusal: np("this browser lets the page read `%s' only by " +
 				'copying it whole, and at %s byte it is larger than the ' +
-				'page copies (%s): open the page in Firefox or Chromium, or ' +
-				'choose the CnxEtU.sys taken out of it', "this browser lets " +
-				"the page read `%s' only by copying it whole, and at %s bytes " +
-				'it is larger than the page copies (%s): open the page in ' +
-				'Firefox or Chromium, or choose the CnxEtU.sys taken out of it',
-			file.size, name, file.size, COPY_MAX)};
+				'page copies (1 GiB at most): open the page in Firefox or ' +
+				'Chromium, or choose the CnxEtU.sys taken out of it',
+			"this browser lets the page read `%s' only by copying it whole, " +
+				'and at %s bytes it is larger than the page copies (1 GiB at ' +
+				'most): open the page in Firefox or Chromium, or choose the ' +
+				'CnxEtU.sys taken out of it', file.size, name, file.size)};
 		step(m('Reading %s', name), 0, file.size, true);
 		source = await copy(file);
 	}
@@ -452,19 +445,24 @@ async function run(file) {
 	const self = itself(source, name);
 	if (self.image)
 		return {images: [{...self, count: 1}], notes: r.notes};
-	if (damaged)
-		// TRANSLATORS: the file's name (say "the file `%s'" where a pronoun
-		// must agree with it); 7-Zip's reasons, in English, or the reason
-		// "it could not read the package through".
+	if (damaged === true)
+		// TRANSLATORS: the file's name (say "the file `%s'" where a word
+		// must agree with it).
+		r.refusal = m("`%s' is damaged or cut short (7-Zip could not read " +
+			'all of it): fetch or copy it again', name);
+	else if (damaged)
+		// TRANSLATORS: the file's name (say "the file `%s'" where a word
+		// must agree with it); 7-Zip's reasons, in English.
 		r.refusal = m("`%s' is damaged or cut short (7-Zip: %s): fetch or " +
-			'copy it again', name, typeof damaged === 'string' ?
-			damaged.replaceAll('/in/pkg', name) : damaged);
+			'copy it again', name, damaged.replaceAll('/in/pkg', name));
 	else if (pkg.notPackage && self.tooLarge)
-		// TRANSLATORS: the file's name (say "the file `%s'" where a pronoun
-		// must agree with it); the reason "at %s bytes it is larger than any
-		// driver ...".
-		r.refusal = m("`%s' is neither a package that 7-Zip can read nor a " +
-			'driver: %s', name, self.tooLarge);
+		// TRANSLATORS: the file's name (say "the file `%s'" where a word
+		// must agree with it); its size.
+		r.refusal = np("`%s' is neither a package that 7-Zip can read nor a " +
+			'driver: at %s byte, it is larger than any driver (16 MiB at most)',
+		"`%s' is neither a package that 7-Zip can read nor a driver: at %s " +
+			'bytes, it is larger than any driver (16 MiB at most)',
+		self.tooLarge, name, self.tooLarge);
 	else if (pkg.notPackage)
 		// TRANSLATORS: the file's name (say "the file `%s'" where a pronoun
 		// must agree with it); the locator's reason, in English.
@@ -472,14 +470,15 @@ async function run(file) {
 			"driver (%s); if it is the vendor's package, it is damaged or " +
 			'cut short: fetch or copy it again', name, self.reason);
 	else if (self.tooLarge)
-		// TRANSLATORS: the file's name (say "the file `%s'" where a pronoun
-		// must agree with it); the reason "at %s bytes it is larger than any
-		// driver ...".
-		r.refusal = m("no CnxEtU.sys in `%s', and it is no driver itself: %s",
-			name, self.tooLarge);
+		// TRANSLATORS: the file's name (say "the file `%s'" where a word
+		// must agree with it); its size.
+		r.refusal = np("no CnxEtU.sys in `%s', and at %s byte it is too " +
+			'large to be a driver itself (16 MiB at most)', "no CnxEtU.sys in " +
+			"`%s', and at %s bytes it is too large to be a driver itself (16 " +
+			'MiB at most)', self.tooLarge, name, self.tooLarge);
 	else
 		// TRANSLATORS: the file's name; the locator's reason, in English.
-		r.refusal = m("no CnxEtU.sys in `%s', and it is no driver itself " +
+		r.refusal = m("no CnxEtU.sys in `%s', and it is not a driver itself " +
 			'(%s)', name, self.reason);
 	return r;
 }
