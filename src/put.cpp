@@ -115,12 +115,14 @@ write_all(int fd, const std::string &image)
 	return fsync(fd) == 0;
 }
 
-// Where the default folder fails a user, the want of root's rights is
-// the reason; a folder of the user's fails for the system's.
+// Where the default folder refuses a user, the want of root's rights is
+// the reason; any other failure is told in the system's words.
 [[noreturn]] void
 unwritable(bool create, const std::string &dir, bool needs_root)
 {
-	const std::string why = strerror(errno);
+	const int err = errno;
+	const std::string why = strerror(err);
+	needs_root = needs_root && (err == EACCES || err == EPERM);
 	if (create && needs_root)
 		die("cannot create `%s' (the default needs root)", {dir});
 	if (create)
@@ -186,13 +188,16 @@ put_image(const std::string &dir, const std::string &image, bool force,
 		sigaddset(&ending, sig);
 	sigprocmask(SIG_BLOCK, &ending, &old);
 	const int fd = mkstemp(name.data());
+	const int made_errno = errno;
 	if (fd >= 0) {
 		part = name;
 		have_part = 1;
 	}
 	sigprocmask(SIG_SETMASK, &old, nullptr);
-	if (fd < 0)
+	if (fd < 0) {
+		errno = made_errno;
 		unwritable(false, dir, needs_root);
+	}
 	if (fchmod(fd, 0644) != 0 || !write_all(fd, image)) {
 		close(fd);
 		die("cannot write `%s'", {part});

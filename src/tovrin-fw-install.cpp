@@ -77,13 +77,13 @@ help()
 		       "libarchive13, or libarchive13t64\n"
 		       "on Debian 13); a folder or the driver itself needs "
 		       "nothing more.  For a\n"
-		       "computer without network, fetch that package's .deb "
-		       "on another one with\n"
-		       "apt-get download (the same Debian release and "
-		       "architecture), copy it over\n"
-		       "and install it with dpkg -i; or take the firmware out "
-		       "with the offline page\n"
-		       "%s on any computer."),
+		       "computer without a network, fetch that package's .deb "
+		       "with apt-get download\n"
+		       "on another computer of the same Debian release and "
+		       "architecture, copy it\n"
+		       "over and install it with dpkg -i; or take the firmware "
+		       "out with the offline\n"
+		       "page %s on any computer."),
 		     {page}),
 		_("Options:\n"
 		  "  --firmware-dir DIR   install into DIR (default "
@@ -318,7 +318,7 @@ main(int argc, char **argv)
 			    {src, strerror(a.errors[k])});
 		if (r.kind == reading::folder && a.got[k] != e.size)
 			die("cannot read the folder `%s': a CnxEtU.sys in it "
-			    "changed while it was read; try again",
+			    "changed while being read; try again",
 			    {src});
 		const unpacked u = r.kind == reading::package
 					   ? unpacked_to(e, a.got[k])
