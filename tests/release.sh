@@ -7,6 +7,8 @@
 #   sh tests/release.sh deb SUITE ARCH  the package, on a fresh Debian
 #                                       without network (needs root)
 #   sh tests/release.sh page ENGINE     the page's table, in ENGINE
+#   sh tests/release.sh source SUITE    the source package, built as
+#                                       Debian builds it (needs root)
 #
 # ARTIFACTS, VERSION, EXAMPLES, README, PAGE_TEST, NODE_MODULES and INPUTS
 # come from CTest.
@@ -140,6 +142,44 @@ EOF
 	in_root "sh -x /root/try" -n
 }
 
+# The source package from the release's tarball as its orig tarball, in a
+# fresh SUITE root that holds only build-essential and the Build-Depends:
+# built twice, in two folders, the second without the suite (nocheck),
+# to the same bytes; then lintian, pedantic, on all it made (each tag left
+# is overridden, with the reason), and autopkgtest on the built package.
+source_package() {
+	suite=$1
+	root=$work/root
+	sh "$(dirname "$0")/fresh-root.sh" "$suite" amd64 "$root"
+	for dir in a b; do
+		mkdir -p "$root/root/$dir"
+		cp "$ARTIFACTS/$name.tar.gz" "$root/root/$dir/tovrin-fw_$VERSION.orig.tar.gz"
+		tar -xzf "$ARTIFACTS/$name.tar.gz" -C "$root/root/$dir"
+	done
+	cat >"$root/root/build" <<EOF
+set -eu
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends build-essential >/dev/null
+apt-get build-dep -y -qq /root/a/$name >/dev/null
+cd /root/a/$name && dpkg-buildpackage -us -uc >../build.log 2>&1 ||
+	{ tail -n 100 ../build.log; exit 1; }
+cd /root/b/$name && DEB_BUILD_OPTIONS=nocheck dpkg-buildpackage -us -uc -b \\
+	>../build.log 2>&1 || { tail -n 100 ../build.log; exit 1; }
+cd /root
+grep 'tests passed\\|tests failed' a/build.log
+sha256sum a/*.deb b/*.deb
+for deb in a/*.deb; do
+	cmp "\$deb" "b/\${deb#a/}"
+	dpkg-deb -f "\$deb" Package Depends Recommends
+done
+apt-get install -y -qq --no-install-recommends lintian autopkgtest >/dev/null
+lintian --pedantic --fail-on error,warning --info a/*.changes
+autopkgtest --output-dir /root/autopkgtest a/*.changes -- null
+EOF
+	in_root "sh /root/build"
+}
+
 # A host that runs no i386 programs (32-bit emulation off) runs the i386
 # root's under qemu, for as long as the test runs.  Static, and opened
 # now (F), since the root holds no x86-64 libraries.
@@ -182,5 +222,6 @@ case ${1-} in
 sums | tarball) "$1" ;;
 deb) deb "${2:?}" "${3:?}" ;;
 page) page "${2:?}" ;;
-*) fail "usage: release.sh sums|tarball|deb SUITE ARCH|page ENGINE" ;;
+source) source_package "${2:?}" ;;
+*) fail "usage: release.sh sums|tarball|deb SUITE ARCH|page ENGINE|source SUITE" ;;
 esac
