@@ -174,7 +174,7 @@ for deb in a/*.deb; do
 	dpkg-deb -f "\$deb" Package Depends Recommends
 done
 apt-get install -y -qq --no-install-recommends lintian autopkgtest >/dev/null
-lintian --pedantic --fail-on error,warning --info a/*.changes
+lintian --pedantic --display-info --fail-on error,warning --info a/*.changes
 autopkgtest --output-dir /root/autopkgtest a/*.changes -- null
 EOF
 	in_root "sh /root/build"
