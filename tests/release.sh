@@ -151,7 +151,9 @@ source_package() {
 	suite=$1
 	root=$work/root
 	sh "$(dirname "$0")/fresh-root.sh" "$suite" amd64 "$root"
-	for dir in a b; do
+	# Folders of their own in each suite: the installer's suite looks for
+	# its hostile reader by path, in every root at once.
+	for dir in "$suite-a" "$suite-b"; do
 		mkdir -p "$root/root/$dir"
 		cp "$ARTIFACTS/$name.tar.gz" "$root/root/$dir/tovrin-fw_$VERSION.orig.tar.gz"
 		tar -xzf "$ARTIFACTS/$name.tar.gz" -C "$root/root/$dir"
@@ -161,21 +163,21 @@ set -eu
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends build-essential >/dev/null
-apt-get build-dep -y -qq /root/a/$name >/dev/null
-cd /root/a/$name && dpkg-buildpackage -us -uc >../build.log 2>&1 ||
+apt-get build-dep -y -qq /root/$suite-a/$name >/dev/null
+cd /root/$suite-a/$name && dpkg-buildpackage -us -uc >../build.log 2>&1 ||
 	{ tail -n 100 ../build.log; exit 1; }
-cd /root/b/$name && DEB_BUILD_OPTIONS=nocheck dpkg-buildpackage -us -uc -b \\
+cd /root/$suite-b/$name && DEB_BUILD_OPTIONS=nocheck dpkg-buildpackage -us -uc -b \\
 	>../build.log 2>&1 || { tail -n 100 ../build.log; exit 1; }
 cd /root
-grep 'tests passed\\|tests failed' a/build.log
-sha256sum a/*.deb b/*.deb
-for deb in a/*.deb; do
-	cmp "\$deb" "b/\${deb#a/}"
+grep 'tests passed\\|tests failed' $suite-a/build.log
+sha256sum $suite-a/*.deb $suite-b/*.deb
+for deb in $suite-a/*.deb; do
+	cmp "\$deb" "$suite-b/\${deb#$suite-a/}"
 	dpkg-deb -f "\$deb" Package Depends Recommends
 done
 apt-get install -y -qq --no-install-recommends lintian autopkgtest >/dev/null
-lintian --pedantic --display-info --fail-on error,warning --info a/*.changes
-autopkgtest --output-dir /root/autopkgtest a/*.changes -- null
+lintian --pedantic --display-info --fail-on error,warning --info $suite-a/*.changes
+autopkgtest --output-dir /root/autopkgtest $suite-a/*.changes -- null
 EOF
 	in_root "sh /root/build"
 }
