@@ -34,11 +34,18 @@ foreach(suite bookworm trixie)
 		list(APPEND tests release-deb-${suite}-${arch})
 	endforeach()
 endforeach()
+# The source package, built as Debian builds it, in fresh roots.
+foreach(suite bookworm trixie)
+	add_test(NAME release-source-${suite} COMMAND ${check} source ${suite})
+	list(APPEND tests release-source-${suite})
+endforeach()
 foreach(engine chromium firefox webkit)
 	add_test(NAME release-page-${engine} COMMAND ${check} page ${engine})
 	list(APPEND tests release-page-${engine})
 endforeach()
 set_tests_properties(${tests} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 900)
+set_tests_properties(release-source-bookworm release-source-trixie
+	PROPERTIES TIMEOUT 1800)
 set_tests_properties(release-page-chromium release-page-firefox
 	release-page-webkit PROPERTIES RESOURCE_LOCK page-inputs)
 # The i386 roots may run under qemu, registered with binfmt_misc for as
